@@ -1,0 +1,83 @@
+#include "CommandLine.h"
+
+std::wstring_view CommandTail(std::wstring_view line)
+{
+    size_t i = 0;
+    bool quoted = false;
+    while (i < line.size() && (line[i] > L' ' || quoted)) {
+        if (line[i] == L'"')
+            quoted = !quoted;
+        ++i;
+    }
+    while (i < line.size() && line[i] <= L' ' && line[i] != L'\0')
+        ++i;
+    return line.substr(i);
+}
+
+std::vector<std::wstring> SplitCommandLine(std::wstring_view line)
+{
+    std::vector<std::wstring> args;
+    size_t i = 0;
+
+    // The program's name: quotes group, backslashes are plain characters.
+    std::wstring name;
+    bool quoted = false;
+    while (i < line.size()) {
+        wchar_t c = line[i];
+        if (c == L'"') {
+            quoted = !quoted;
+        } else if ((c == L' ' || c == L'\t') && !quoted) {
+            break;
+        } else {
+            name += c;
+        }
+        ++i;
+    }
+    args.push_back(name);
+
+    for (;;) {
+        while (i < line.size() && (line[i] == L' ' || line[i] == L'\t'))
+            ++i;
+        if (i >= line.size())
+            break;
+        std::wstring arg;
+        quoted = false;
+        while (i < line.size()) {
+            wchar_t c = line[i];
+            if (c == L'\\') {
+                size_t slashes = 0;
+                while (i < line.size() && line[i] == L'\\') {
+                    ++slashes;
+                    ++i;
+                }
+                if (i < line.size() && line[i] == L'"') {
+                    arg.append(slashes / 2, L'\\');
+                    if (slashes % 2 == 1) {
+                        arg += L'"';
+                        ++i;
+                    }
+                } else {
+                    arg.append(slashes, L'\\');
+                }
+                continue;
+            }
+            if (c == L'"') {
+                // Inside quotes, a doubled quote is a literal quote.
+                if (quoted && i + 1 < line.size() && line[i + 1] == L'"') {
+                    arg += L'"';
+                    i += 2;
+                    continue;
+                }
+                quoted = !quoted;
+                ++i;
+                continue;
+            }
+            if ((c == L' ' || c == L'\t') && !quoted)
+                break;
+            arg += c;
+            ++i;
+        }
+        args.push_back(arg);
+    }
+    return args;
+}

@@ -1,0 +1,4 @@
+#include "UpdateApp.h"
+
+// The one application object of the program.
+CUpdateApp theApp;

@@ -1,0 +1,13 @@
+#pragma once
+
+#define IDD_UPDATE 102
+#define IDS_SOCKETS_INIT_FAILED 103
+#define IDR_MAINFRAME 128
+#define IDI_TRAY1 130
+#define IDI_TRAY2 131
+#define IDI_TRAY3 132
+#define IDB_BACKGROUND 133
+#define IDB_CLOSEBOX 140
+#define IDB_BAR 141
+
+#define IDS_APP_TITLE 0xE000
