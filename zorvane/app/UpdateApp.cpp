@@ -34,7 +34,7 @@ BOOL CUpdateApp::InitInstance()
 
     std::unique_ptr<CUpdateDlg> dlg;
     try {
-        dlg = std::make_unique<CUpdateDlg>(m_serverListAddress);
+        dlg = std::make_unique<CUpdateDlg>(m_serverListAddress, BUILTIN_UPDATE_LIST_ADDRESS);
     } catch (const std::exception&) {
         return FALSE;
     } catch (const CException&) {

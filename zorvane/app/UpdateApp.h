@@ -4,8 +4,10 @@
 
 #include "WinApp.h"
 
-// The program's built-in server-list address (set at build time).
+// The program's built-in addresses (set at build time): the server list's, which the
+// command line replaces, and the update list's of the built-in server.
 extern const wchar_t* const BUILTIN_SERVER_LIST_ADDRESS;
+extern const wchar_t* const BUILTIN_UPDATE_LIST_ADDRESS;
 
 // The application object: prepares the process, takes the server-list address
 // from the command line and runs the session window modally. It never runs a

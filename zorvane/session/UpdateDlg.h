@@ -1,18 +1,106 @@
 #pragma once
 
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdint>
 #include <string>
 
+#include "CriticalSection.h"
 #include "Dialog.h"
+#include "Handle.h"
+#include "ServerList.h"
+#include "SessionRules.h"
+#include "TaskQueue.h"
+#include "UpdateList.h"
 
-// The session window.
+// The session window: a borderless 368 x 91 dialog drawn from three bitmaps,
+// with a tray icon, that carries one update session from the update list to the
+// start of the hall. Everything here runs on the user-interface thread; the
+// transfers report by posted notices only.
 class CUpdateDlg : public CDialog {
 public:
-    explicit CUpdateDlg(std::wstring serverListAddress);
+    // serverListAddress comes from the command line (it may be empty: the window
+    // then shows the usage and quits); updateListAddress is the built-in server's.
+    CUpdateDlg(std::wstring serverListAddress, std::wstring updateListAddress);
     ~CUpdateDlg() override;
+
+    // The session driver.
+    void StartSession(const std::wstring& address);
+    void StartUpdateListTransfer();
+    void ScheduleNext();
+    LRESULT OnTransferProgress(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTransferDone(WPARAM wParam, LPARAM lParam);
+    void SetStatus(const std::wstring& text);
+    void LaunchHall();
+    // Moves a finished download into place and runs or registers it. setAside is
+    // where the driver put the file that was at the final place (empty if none);
+    // it is restored when the move fails and removed when it succeeds.
+    void InstallFile(CInetFile* task, const std::wstring& setAside = std::wstring());
+
+    // What the window shows, for tests and painting.
+    const std::wstring& Status() const { return m_status; }
+    std::int32_t FilePercent() const { return m_filePercent; }
+    std::int32_t TotalPercent() const { return m_totalPercent; }
+    std::uint32_t FileCount() const { return m_fileCount; }
+    std::uint32_t TotalLength() const { return m_totalLength; }
+    std::int32_t Rate() const { return m_rate; }
+    std::int16_t CloseButtonLook() const { return m_mouse.look; }
+    bool TrayIconAdded() const { return m_trayIconAdded; }
+    const std::wstring& TrayTip() const { return m_trayTip; }
+    CTaskQueue& Tasks() { return m_tasks; }
+    CServerList& Servers() { return m_servers; }
 
 protected:
     BOOL OnInitDialog() override;
+    void OnDestroy() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
+    void OnPaint();
+    void OnTimer(UINT_PTR id);
+    void OnLButtonDown();
+    void OnMouseMove(LPARAM lParam);
+    void OnLButtonUp();
+    POINT CursorInClient() const;
+    void AnimateTray(const CInetFile* task);
+    void AddTrayIcon();
+    void HandleServerList(CInetFile* task);
+    void HandleUpdateList(CInetFile* task, std::uint32_t code);
+    void HandleFile(CInetFile* task, std::uint32_t code);
+    void PostQuit();
+    void StartFailed(CInetFile* task);
+
     std::wstring m_serverListAddress;
+    std::wstring m_updateListAddress;
+
+    // Session state.
+    std::wstring m_status;
+    std::int32_t m_filePercent = 0;
+    std::int32_t m_totalPercent = 0;
+    std::uint32_t m_fileCount = 0;
+    std::uint32_t m_totalLength = 0;
+    std::uint32_t m_totalReceived = 0;
+    std::int32_t m_rate = 0;
+    std::uint32_t m_lastProgressClock = 0;
+    std::int32_t m_runningCount = 0;
+    CRateMeter m_rateMeter;
+    CCriticalSection m_sessionLock;
+    CServerList m_servers;
+    CUpdateList m_updateList;
+    CTaskQueue m_tasks;
+
+    // Window state.
+    HICON m_icon = nullptr; // shared resource icon, not destroyed
+    MouseState m_mouse;
+    CBitmapHandle m_background;
+    CBitmapHandle m_closeBox;
+    CBitmapHandle m_bar;
+    CFontHandle m_font;
+    bool m_trayIconAdded = false;
+    NOTIFYICONDATAW m_tray{};
+    std::wstring m_trayTip;
 };
+
+// Where the driver puts the file at a final place while its replacement moves in.
+std::wstring SetAsidePath(const std::wstring& finalPlace);

@@ -1,0 +1,538 @@
+// The session window in this process, driven against the test web server: what
+// the user sees (status line, message boxes, bars, tray tip) and what lands on disk.
+#include "UpdateDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "TempFolder.h"
+#include "TestHttpServer.h"
+#include "UiDriver.h"
+#include "WinApp.h"
+
+namespace {
+
+// Message boxes take the program's name as their caption.
+struct TestApp : CWinApp {
+    TestApp() { m_pszAppName = L"Zorvane"; }
+} g_app;
+
+std::string Utf8(const std::wstring& w)
+{
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+std::wstring Widen(const std::string& s)
+{
+    return std::wstring(s.begin(), s.end());
+}
+
+struct SeenBox {
+    std::wstring caption;
+    std::wstring text;
+    bool hasIcon;
+};
+
+// One listed file; the server answers its target with content unless missing.
+struct Entry {
+    std::string name;
+    std::string content;
+    bool missing = false;     // the server answers 404
+    std::string extra;        // further child elements
+    std::size_t listedLength = std::string::npos; // Length as listed (default: the content's)
+};
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_server.Start());
+        // Files land below the program's folder (the base of "CURRENTDIR").
+        m_sub = L"vexa-session-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount());
+        m_folder = ui::ProgramFolder() + m_sub;
+        ASSERT_TRUE(::CreateDirectoryW(m_folder.c_str(), nullptr));
+        m_hallStartsBefore = HallStarts();
+    }
+    void TearDown() override { RemoveTree(m_folder); }
+
+    std::wstring Local(const std::string& name) const { return m_folder + L"\\" + Widen(name); }
+
+    void Publish(const std::vector<Entry>& entries)
+    {
+        std::string xml = "<UpdateList>";
+        for (const Entry& e : entries) {
+            std::string target = "/files/" + e.name;
+            if (!e.missing) {
+                TestRoute r;
+                r.body = e.content;
+                m_server.Route(target, r);
+            }
+            std::size_t length = e.listedLength == std::string::npos ? e.content.size() : e.listedLength;
+            xml += "<File><FileName>" + e.name + "</FileName><LocalPath>" + Utf8(m_sub) + "</LocalPath><Length>" +
+                   std::to_string(length) + "</Length><URL>" + m_server.BaseUrl() + target + "</URL>" + e.extra +
+                   "</File>";
+        }
+        xml += "</UpdateList>";
+        TestRoute list;
+        list.body = xml;
+        m_server.Route("/Update.xml", list);
+    }
+
+    // Runs the window modally until it quits; message boxes are read and confirmed.
+    // onTick, when set, runs on the window's thread every 50 ms.
+    void Run(CUpdateDlg& dlg, DWORD timeoutMs = 30000, std::function<void(CUpdateDlg&)> onTick = nullptr)
+    {
+        std::atomic<bool> stop{false};
+        HWND dialog = nullptr;
+        std::thread watcher([&] {
+            while (!stop) {
+                for (const ui::WindowInfo& w : ui::TopLevelWindows()) {
+                    if (w.processId != ::GetCurrentProcessId() || !w.visible || w.className != L"#32770" ||
+                        w.hwnd == dlg.GetSafeHwnd())
+                        continue;
+                    ui::MessageBoxInfo info = ui::ReadMessageBox(w.hwnd);
+                    if (info.text.empty())
+                        continue;
+                    {
+                        std::lock_guard<std::mutex> lock(m_mutex);
+                        m_boxes.push_back({info.caption, info.text, info.hasIcon});
+                    }
+                    ui::PressButton(w.hwnd, IDOK);
+                    ::Sleep(200);
+                }
+                ::Sleep(30);
+            }
+        });
+        s_tick = onTick ? &onTick : nullptr;
+        s_dlg = &dlg;
+        s_deadline = ::GetTickCount() + timeoutMs;
+        UINT_PTR timer = ::SetTimer(nullptr, 0, 50, Tick);
+        (void)dialog;
+        dlg.DoModal();
+        ::KillTimer(nullptr, timer);
+        s_tick = nullptr;
+        stop = true;
+        watcher.join();
+    }
+
+    std::vector<SeenBox> Boxes()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_boxes;
+    }
+
+    int HallStarts() const
+    {
+        std::string log = ReadWholeFile(ui::ProgramFolder() + L"Mirabond.exe.log");
+        int n = 0;
+        for (size_t p = 0; (p = log.find("started\t", p)) != std::string::npos; ++p)
+            ++n;
+        return n;
+    }
+    int NewHallStarts() const
+    {
+        // The hall runs on its own; give it a moment to leave its mark.
+        ::Sleep(500);
+        return HallStarts() - m_hallStartsBefore;
+    }
+
+    std::wstring ListUrl() const { return Widen(m_server.BaseUrl() + "/Update.xml"); }
+
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
+    {
+        if (s_tick && *s_tick)
+            (*s_tick)(*s_dlg);
+        if (static_cast<int>(::GetTickCount() - s_deadline) > 0)
+            ::PostQuitMessage(0); // a test that hangs ends here
+    }
+
+    static std::function<void(CUpdateDlg&)>* s_tick;
+    static CUpdateDlg* s_dlg;
+    static DWORD s_deadline;
+
+    TestHttpServer m_server;
+    std::wstring m_sub;
+    std::wstring m_folder;
+    int m_hallStartsBefore = 0;
+    std::mutex m_mutex;
+    std::vector<SeenBox> m_boxes;
+};
+
+std::function<void(CUpdateDlg&)>* SessionTest::s_tick = nullptr;
+CUpdateDlg* SessionTest::s_dlg = nullptr;
+DWORD SessionTest::s_deadline = 0;
+
+} // namespace
+
+TEST_F(SessionTest, NothingToUpdateStartsTheHallAndQuits)
+{
+    ASSERT_TRUE(WriteWholeFile(Local("a.dll"), "current"));
+    // Listed with a time long before the file's: not older, so not fetched.
+    Publish({{"a.dll", "new", false, "<FileDateLow>0</FileDateLow><FileDateHigh>1</FileDateHigh>"}});
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    Run(dlg);
+    EXPECT_EQ(dlg.Status(), L"你当前的版本是最新的");
+    EXPECT_EQ(dlg.FileCount(), 0u);
+    EXPECT_EQ(m_server.RequestCount("/files/a.dll"), 0u);
+    EXPECT_EQ(dlg.Tasks().Count(), 0u);
+    EXPECT_EQ(NewHallStarts(), 1);
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(ReadWholeFile(Local("a.dll")), "current");
+}
+
+TEST_F(SessionTest, ThreeFilesAreInstalledOneAfterTheOther)
+{
+    ASSERT_TRUE(WriteWholeFile(Local("b.dll"), "old b"));
+    Publish({{"a.dll", std::string(1000, 'a')}, {"b.dll", std::string(2000, 'b')}, {"c.dll", std::string(3000, 'c')}});
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    Run(dlg);
+    EXPECT_EQ(dlg.Status(), L"更新完毕");
+    EXPECT_EQ(dlg.FileCount(), 3u);
+    EXPECT_EQ(dlg.TotalLength(), 6000u);
+    EXPECT_EQ(dlg.TotalPercent(), 100);
+    EXPECT_EQ(ReadWholeFile(Local("a.dll")), std::string(1000, 'a'));
+    EXPECT_EQ(ReadWholeFile(Local("b.dll")), std::string(2000, 'b'));
+    EXPECT_EQ(ReadWholeFile(Local("c.dll")), std::string(3000, 'c'));
+    for (const char* left : {"a.dll.update", "b.dll.update", "c.dll.update", "b.dll.replaced"})
+        EXPECT_FALSE(FileExistsAt(Local(left))) << left;
+    // In list order, one at a time.
+    std::vector<RecordedRequest> requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[0].target, "/Update.xml");
+    EXPECT_EQ(requests[1].target, "/files/a.dll");
+    EXPECT_EQ(requests[2].target, "/files/b.dll");
+    EXPECT_EQ(requests[3].target, "/files/c.dll");
+    EXPECT_EQ(NewHallStarts(), 1);
+    EXPECT_FALSE(dlg.TrayIconAdded()); // removed with the window
+}
+
+TEST_F(SessionTest, AnUpdateListThatCannotBeFetchedIsReportedAndTheHallStarts)
+{
+    // No route for the list: 404.
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    Run(dlg);
+    EXPECT_EQ(dlg.Status(), L"取得服务器文件失败, 请选择其他服务器进行尝试：棋牌服务器");
+    std::vector<SeenBox> boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"系统提示");
+    EXPECT_EQ(boxes[0].text, L"取得服务器文件失败, 请选择其他服务器进行尝试");
+    EXPECT_TRUE(boxes[0].hasIcon);
+    EXPECT_EQ(NewHallStarts(), 1);
+}
+
+TEST_F(SessionTest, AListThatIsNotXmlStopsTheSessionWithTheWindowOpen)
+{
+    TestRoute list;
+    list.body = "<UpdateList><File>";
+    m_server.Route("/Update.xml", list);
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    DWORD start = ::GetTickCount();
+    bool closed = false;
+    Run(dlg, 30000, [&](CUpdateDlg& d) {
+        if (!closed && ::GetTickCount() - start > 3000) {
+            closed = true;
+            ::PostMessageW(d.GetSafeHwnd(), WM_COMMAND, IDCANCEL, 0);
+        }
+    });
+    EXPECT_TRUE(closed); // it was still open after three seconds
+    EXPECT_EQ(dlg.Status(), L"获取更新文件列表成功：棋牌服务器");
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(NewHallStarts(), 0);
+}
+
+TEST_F(SessionTest, ASecondFileFailingEndsWithoutTheHallAndTheThirdIsNeverFetched)
+{
+    Publish({{"a.dll", "a"}, {"b.dll", "b", true}, {"c.dll", "c"}});
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    Run(dlg);
+    EXPECT_EQ(dlg.Status(), L"下载文件失败 [b.dll], 错误代码 [6]");
+    std::vector<SeenBox> boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"Zorvane");
+    EXPECT_EQ(boxes[0].text, L"可能由于网络原因，下载文件失败 [b.dll], 错误代码 [6] ");
+    EXPECT_FALSE(boxes[0].hasIcon);
+    EXPECT_EQ(ReadWholeFile(Local("a.dll")), "a");
+    EXPECT_EQ(m_server.RequestCount("/files/c.dll"), 0u);
+    EXPECT_EQ(NewHallStarts(), 0);
+}
+
+TEST_F(SessionTest, TheLastFileFailingStillEndsWithTheHall)
+{
+    Publish({{"a.dll", "a"}, {"z.dll", "z", true}});
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    Run(dlg);
+    EXPECT_EQ(dlg.Status(), L"更新完毕");
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(NewHallStarts(), 1);
+}
+
+TEST_F(SessionTest, ALengthOfZeroKeepsTheFilePercent)
+{
+    Publish({{"a.dll", std::string(5000, 'a')}, {"b.dll", std::string(5000, 'b'), false, "", 0}});
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    Run(dlg);
+    EXPECT_EQ(dlg.FilePercent(), 100); // from a.dll: b.dll, listed with 0 bytes, changed nothing
+    EXPECT_EQ(ReadWholeFile(Local("b.dll")), std::string(5000, 'b'));
+}
+
+TEST_F(SessionTest, TheBarsAndTheTrayTipFollowATransfer)
+{
+    TestRoute slow;
+    slow.generated = 200000;
+    slow.chunkSize = 2048;
+    slow.delayBetweenMs = 15;
+    m_server.Route("/files/big.dat", slow);
+    std::string xml = "<UpdateList><File><FileName>big.dat</FileName><LocalPath>" + Utf8(m_sub) +
+                      "</LocalPath><Length>200000</Length><URL>" + m_server.BaseUrl() + "/files/big.dat</URL></File></UpdateList>";
+    TestRoute list;
+    list.body = xml;
+    m_server.Route("/Update.xml", list);
+
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    int checked = 0;
+    std::wstring tip;
+    Run(dlg, 60000, [&](CUpdateDlg& d) {
+        std::int32_t percent = d.FilePercent();
+        if (checked >= 3 || percent < 10 || percent > 90)
+            return;
+        HWND wnd = d.GetSafeHwnd();
+        ::InvalidateRect(wnd, nullptr, FALSE);
+        ::UpdateWindow(wnd);
+        ui::Image shot = ui::CaptureWindow(wnd);
+        auto green = [&](int x, int y) {
+            COLORREF c = shot.Pixel(x, y);
+            return GetGValue(c) > GetRValue(c) + 30 && GetGValue(c) > GetBValue(c) + 30;
+        };
+        int width = 0;
+        while (width < 360 && green(9 + width, 42))
+            ++width;
+        EXPECT_EQ(width, BarWidth(percent)) << "file percent " << percent;
+        EXPECT_FALSE(green(8, 42));
+        int total = 0;
+        while (total < 360 && green(9 + total, 57))
+            ++total;
+        EXPECT_EQ(total, BarWidth(d.TotalPercent()));
+        tip = d.TrayTip();
+        if (checked == 0)
+            EXPECT_TRUE(shot.SaveBmp(ui::ProgramFolder() + L"session-midway.bmp"));
+        ++checked;
+    });
+    EXPECT_EQ(checked, 3);
+    EXPECT_EQ(tip, L"正在更新 (1/1) big.dat");
+    EXPECT_EQ(dlg.Status(), L"更新完毕");
+    EXPECT_GT(dlg.Rate(), 0);
+}
+
+TEST_F(SessionTest, TheWindowCannotBeMinimisedAndSitsAtTheOrigin)
+{
+    Publish({});
+    TestRoute slowList;
+    slowList.body = "<UpdateList/>";
+    slowList.delayBeforeMs = 3000;
+    m_server.Route("/Update.xml", slowList);
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    bool done = false;
+    Run(dlg, 30000, [&](CUpdateDlg& d) {
+        if (done)
+            return;
+        done = true;
+        HWND wnd = d.GetSafeHwnd();
+        RECT r;
+        ::GetWindowRect(wnd, &r);
+        EXPECT_EQ(r.left, 0);
+        EXPECT_EQ(r.top, 0);
+        EXPECT_EQ(r.right - r.left, 368);
+        EXPECT_EQ(r.bottom - r.top, 91);
+        ::SendMessageW(wnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        EXPECT_FALSE(::IsIconic(wnd));
+        EXPECT_TRUE(d.TrayIconAdded());
+        EXPECT_EQ(d.TrayTip(), L"正在自动更新");
+        EXPECT_EQ(d.Status(), L"正在连接：棋牌服务器");
+    });
+    EXPECT_TRUE(done);
+}
+
+TEST_F(SessionTest, TheCloseButtonLooksFollowTheMouse)
+{
+    TestRoute slowList;
+    slowList.body = "<UpdateList/>";
+    slowList.delayBeforeMs = 4000;
+    m_server.Route("/Update.xml", slowList);
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    int step = 0;
+    std::vector<int> looks;
+    Run(dlg, 30000, [&](CUpdateDlg& d) {
+        HWND wnd = d.GetSafeHwnd();
+        switch (step++) {
+        case 0:
+            ::SetCursorPos(350, 6);
+            ::SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(350, 6));
+            looks.push_back(d.CloseButtonLook());
+            ::SetCursorPos(200, 40);
+            ::SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(200, 40));
+            looks.push_back(d.CloseButtonLook());
+            ::SetCursorPos(350, 6);
+            ::SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(350, 6));
+            looks.push_back(d.CloseButtonLook());
+            // Released outside the button: nothing closes.
+            ::SetCursorPos(200, 40);
+            ::SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(200, 40));
+            looks.push_back(d.CloseButtonLook());
+            break;
+        default:
+            break;
+        }
+    });
+    EXPECT_EQ(looks, (std::vector<int>{LOOK_HOVER, LOOK_NORMAL, LOOK_PRESSED, LOOK_NORMAL}));
+    EXPECT_EQ(dlg.Status(), L"你当前的版本是最新的"); // the session ran on to its end
+}
+
+TEST_F(SessionTest, EscEndsTheRunAndTheWindowsDestructionCancelsTheTransfer)
+{
+    TestRoute slow;
+    slow.generated = 5000000;
+    slow.chunkSize = 1024;
+    slow.delayBetweenMs = 20;
+    m_server.Route("/files/big.dat", slow);
+    std::string xml = "<UpdateList><File><FileName>big.dat</FileName><LocalPath>" + Utf8(m_sub) +
+                      "</LocalPath><Length>5000000</Length><URL>" + m_server.BaseUrl() + "/files/big.dat</URL></File></UpdateList>";
+    TestRoute list;
+    list.body = xml;
+    m_server.Route("/Update.xml", list);
+    auto dlg = std::make_unique<CUpdateDlg>(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    bool sent = false;
+    Run(*dlg, 30000, [&](CUpdateDlg& d) {
+        if (!sent && d.FilePercent() >= 1) {
+            sent = true;
+            ui::PostKey(d.GetSafeHwnd(), VK_ESCAPE);
+        }
+    });
+    ASSERT_TRUE(sent);
+    EXPECT_FALSE(dlg->TrayIconAdded());
+    ASSERT_EQ(dlg->Tasks().Count(), 1u); // still queued, still running
+    DWORD start = ::GetTickCount();
+    dlg.reset(); // cancels and joins
+    EXPECT_LT(::GetTickCount() - start, 5000u);
+    EXPECT_FALSE(FileExistsAt(Local("big.dat")));
+    EXPECT_LT(ReadWholeFile(Local("big.dat.update")).size(), 5000000u);
+    EXPECT_EQ(NewHallStarts(), 0);
+}
+
+// The completion of a finished file, handled without a window.
+class InstallTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dlg = std::make_unique<CUpdateDlg>(L"x", L"y");
+        // A second task keeps the queue from running empty (which would start the hall).
+        m_dlg->Tasks().PushBack(new CInetFile);
+    }
+
+    CInetFile* Finished(const std::wstring& name)
+    {
+        auto* t = new CInetFile;
+        t->TargetPath = m_folder / name;
+        t->FileName = name;
+        m_dlg->Tasks().PushBack(t);
+        return t;
+    }
+
+    void Complete(CInetFile* t)
+    {
+        m_dlg->OnTransferDone(MakeNoticeParam(KIND_FILE, TRANSFER_OK), reinterpret_cast<LPARAM>(t));
+    }
+
+    TempFolder m_folder;
+    std::unique_ptr<CUpdateDlg> m_dlg;
+};
+
+TEST_F(InstallTest, TheNewFileReplacesTheOldOne)
+{
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"a.dll", "old"));
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"a.dll.update", "new"));
+    Complete(Finished(L"a.dll"));
+    EXPECT_EQ(m_dlg->Status(), L"下载文件成功 [a.dll]");
+    EXPECT_EQ(ReadWholeFile(m_folder / L"a.dll"), "new");
+    EXPECT_FALSE(FileExistsAt(m_folder / L"a.dll.update"));
+    EXPECT_FALSE(FileExistsAt(m_folder / L"a.dll.replaced"));
+    EXPECT_EQ(m_dlg->Tasks().Count(), 1u);
+}
+
+TEST_F(InstallTest, AMoveThatFailsKeepsTheInstalledFile)
+{
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"a.dll", "installed"));
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"a.dll.update", "new"));
+    // Held open without delete sharing, the download cannot move.
+    HANDLE hold = ::CreateFileW((m_folder / L"a.dll.update").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    Complete(Finished(L"a.dll"));
+    ::CloseHandle(hold);
+    EXPECT_EQ(m_dlg->Status(), L"重命名文件失败 [a.dll]");
+    EXPECT_EQ(ReadWholeFile(m_folder / L"a.dll"), "installed");
+    EXPECT_EQ(ReadWholeFile(m_folder / L"a.dll.update"), "new");
+    EXPECT_FALSE(FileExistsAt(m_folder / L"a.dll.replaced"));
+}
+
+TEST_F(InstallTest, AnOldFileThatCannotBeMovedLeavesTheDownloadBeside)
+{
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"a.dll", "installed"));
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"a.dll.update", "new"));
+    HANDLE hold = ::CreateFileW((m_folder / L"a.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    Complete(Finished(L"a.dll"));
+    ::CloseHandle(hold);
+    EXPECT_EQ(m_dlg->Status(), L"删除文件失败 [a.dll]");
+    EXPECT_EQ(ReadWholeFile(m_folder / L"a.dll"), "installed");
+    EXPECT_EQ(ReadWholeFile(m_folder / L"a.dll.update"), "new");
+}
+
+TEST_F(InstallTest, AFileLockedAgainstReadingCountsAsMissingAndCannotBeReplaced)
+{
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"a.dll", "installed"));
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"a.dll.update", "new"));
+    HANDLE hold = ::CreateFileW((m_folder / L"a.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    Complete(Finished(L"a.dll"));
+    ::CloseHandle(hold);
+    EXPECT_EQ(m_dlg->Status(), L"重命名文件失败 [a.dll]");
+    EXPECT_EQ(ReadWholeFile(m_folder / L"a.dll"), "installed");
+}
+
+TEST_F(InstallTest, AServerListAddsItsServers)
+{
+    // The text is in the ANSI code page (GBK): "电信|http://a/Update.xml" and a line without "|".
+    std::string gbk = "\xB5\xE7\xD0\xC5 | http://a/Update.xml \r\nnothing here\r\nb|http://b/Update.xml\r\n";
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"servers.tmp", gbk));
+    auto* t = new CInetFile;
+    t->Kind = KIND_SERVER_LIST;
+    t->TargetPath = m_folder / L"servers.tmp";
+    m_dlg->Tasks().PushBack(t);
+    m_dlg->OnTransferDone(MakeNoticeParam(KIND_SERVER_LIST, TRANSFER_HTTP_FAILED), reinterpret_cast<LPARAM>(t));
+    EXPECT_EQ(m_dlg->Status(), L"获取服务器列表成功,共取得 2 个可选服务器");
+    ASSERT_NE(m_dlg->Servers().First(), nullptr);
+    EXPECT_EQ(m_dlg->Servers().First()->Name, L"电信");
+    EXPECT_EQ(m_dlg->Servers().First()->URL, L"http://a/Update.xml");
+    EXPECT_EQ(m_dlg->Servers().Count(), 2u);
+    EXPECT_FALSE(FileExistsAt(m_folder / L"servers.tmp"));
+}
+
+TEST_F(InstallTest, AServerListWithoutUsableLinesSaysSo)
+{
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"servers.tmp", "|x\r\n\r\n"));
+    auto* t = new CInetFile;
+    t->Kind = KIND_SERVER_LIST;
+    t->TargetPath = m_folder / L"servers.tmp";
+    m_dlg->Tasks().PushBack(t);
+    m_dlg->OnTransferDone(MakeNoticeParam(KIND_SERVER_LIST, TRANSFER_OK), reinterpret_cast<LPARAM>(t));
+    EXPECT_EQ(m_dlg->Status(), L"获得服务器列表失败");
+    EXPECT_EQ(m_dlg->Servers().Count(), 0u);
+}

@@ -1,0 +1,5 @@
+#include "UpdateApp.h"
+
+// A build of Zorvane whose built-in server listens nowhere.
+const wchar_t* const BUILTIN_SERVER_LIST_ADDRESS = L"http://127.0.0.1:9/serverlist.txt";
+const wchar_t* const BUILTIN_UPDATE_LIST_ADDRESS = L"http://127.0.0.1:9/Update.xml";
