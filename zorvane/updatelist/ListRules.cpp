@@ -1,0 +1,121 @@
+#include "ListRules.h"
+
+#include <cstddef>
+
+const wchar_t* const INSTALLDIR_DEFAULT = L"CURRENTDIR";
+
+namespace {
+
+wchar_t FoldAscii(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+// The white space that atoi skips in the C locale.
+bool IsDecimalSpace(wchar_t c)
+{
+    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+
+struct KeyName {
+    const wchar_t* name;
+    ListKey key;
+};
+
+const KeyName KEY_NAMES[] = {
+    {L"FileName", KEY_FILENAME},
+    {L"FileVersion", KEY_FILEVERSION},
+    {L"ProductVersion", KEY_PRODUCTVERSION},
+    {L"Length", KEY_LENGTH},
+    {L"FileDateLow", KEY_FILEDATELOW},
+    {L"FileDateHigh", KEY_FILEDATEHIGH},
+    {L"InstallDir", KEY_INSTALLDIR},
+    {L"Register", KEY_REGISTER},
+    {L"ZipFile", KEY_ZIPFILE},
+    {L"ForceOverwrite", KEY_FORCEOVERWRITE},
+    {L"Execute", KEY_EXECUTE},
+    {L"ExecutePar", KEY_EXECUTEPAR},
+    {L"LocalPath", KEY_LOCALPATH},
+    {L"URL", KEY_URL},
+    {L"UserName", KEY_USERNAME},
+    {L"Password", KEY_PASSWORD},
+};
+
+} // namespace
+
+bool EqualsNoCaseAscii(const std::wstring& a, const std::wstring& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i]))
+            return false;
+    }
+    return true;
+}
+
+ListKey MatchKey(const std::wstring& name)
+{
+    for (const KeyName& k : KEY_NAMES) {
+        if (EqualsNoCaseAscii(name, k.name))
+            return k.key;
+    }
+    return KEY_NONE;
+}
+
+std::uint32_t ReadDecimalBits(const std::wstring& text)
+{
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n && IsDecimalSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == L'+' || text[i] == L'-')) {
+        negative = text[i] == L'-';
+        ++i;
+    }
+    std::uint32_t value = 0;
+    for (; i < n && text[i] >= L'0' && text[i] <= L'9'; ++i)
+        value = value * 10u + static_cast<std::uint32_t>(text[i] - L'0');
+    return negative ? 0u - value : value;
+}
+
+std::int32_t ReadDecimal(const std::wstring& text)
+{
+    const std::uint32_t bits = ReadDecimalBits(text);
+    // Two's complement without relying on an out-of-range conversion.
+    if (bits <= 0x7FFFFFFFu)
+        return static_cast<std::int32_t>(bits);
+    return -static_cast<std::int32_t>(~bits) - 1;
+}
+
+std::int64_t ReadLength(const std::wstring& text)
+{
+    return ReadDecimal(text);
+}
+
+bool ReadFlag(const std::wstring& text)
+{
+    return EqualsNoCaseAscii(text, L"YES");
+}
+
+BaseFolder SelectBaseFolder(const std::wstring& installDir)
+{
+    if (EqualsNoCaseAscii(installDir, L"WINDOWSDIR"))
+        return BASE_WINDOWS;
+    if (EqualsNoCaseAscii(installDir, L"SYSTEMDIR"))
+        return BASE_SYSTEM;
+    return BASE_MODULE;
+}
+
+std::wstring JoinFullPath(const std::wstring& base, const std::wstring& localPath, const std::wstring& fileName)
+{
+    std::wstring path = base;
+    path += L'\\';
+    if (!localPath.empty()) {
+        path += localPath;
+        path += L'\\';
+    }
+    path += fileName;
+    return path;
+}

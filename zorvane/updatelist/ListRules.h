@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// How the update list's texts are read. No Windows header here: the same rules
+// serve the program and the native tests.
+
+// The child elements of a File element that carry a value.
+enum ListKey {
+    KEY_NONE,
+    KEY_FILENAME,
+    KEY_FILEVERSION,
+    KEY_PRODUCTVERSION,
+    KEY_LENGTH,
+    KEY_FILEDATELOW,
+    KEY_FILEDATEHIGH,
+    KEY_INSTALLDIR,
+    KEY_REGISTER,
+    KEY_ZIPFILE,
+    KEY_FORCEOVERWRITE,
+    KEY_EXECUTE,
+    KEY_EXECUTEPAR,
+    KEY_LOCALPATH,
+    KEY_URL,
+    KEY_USERNAME,
+    KEY_PASSWORD,
+};
+
+// The key a child element's name selects, ASCII letters in any case; KEY_NONE
+// for every other name.
+ListKey MatchKey(const std::wstring& name);
+
+// True when both texts are equal once the ASCII letters A to Z are folded to
+// lower case; no other character is folded.
+bool EqualsNoCaseAscii(const std::wstring& a, const std::wstring& b);
+
+// A decimal integer read as the C library's atoi reads one, but with defined
+// overflow: leading white space, one optional sign, then the ASCII digits up to
+// the first other character, accumulated modulo 2^32; a minus sign negates in
+// two's complement. No digits give 0. The result as an unsigned bit pattern.
+std::uint32_t ReadDecimalBits(const std::wstring& text);
+
+// The same reading as a signed 32-bit number (4294967295 and -1 both give -1).
+std::int32_t ReadDecimal(const std::wstring& text);
+
+// A length: the signed 32-bit reading widened with its sign.
+std::int64_t ReadLength(const std::wstring& text);
+
+// A flag is set only by the text YES, in any ASCII case.
+bool ReadFlag(const std::wstring& text);
+
+// The folder that an InstallDir word puts a file under.
+enum BaseFolder {
+    BASE_MODULE,  // the update program's own folder: CURRENTDIR, empty and unknown words
+    BASE_WINDOWS, // WINDOWSDIR
+    BASE_SYSTEM,  // SYSTEMDIR
+};
+BaseFolder SelectBaseFolder(const std::wstring& installDir);
+
+// The InstallDir of an entry that names none.
+extern const wchar_t* const INSTALLDIR_DEFAULT;
+
+// base\fileName, or base\localPath\fileName when localPath is not empty. Nothing
+// is normalised: separators, doubled separators and ".." stay as written.
+std::wstring JoinFullPath(const std::wstring& base, const std::wstring& localPath, const std::wstring& fileName);

@@ -1,0 +1,148 @@
+#include "UpdateList.h"
+
+#include <msxml.h>
+
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include "ComHolders.h"
+#include "ListRules.h"
+#include "WinApp.h"
+
+namespace {
+
+// mingw-w64 ships no definitions of these two.
+const CLSID CLSID_DOM_DOCUMENT = {0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID IID_XML_DOM_DOCUMENT = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+
+// A folder that GetWindowsDirectoryW or GetSystemDirectoryW report, however long.
+template <typename Query>
+std::wstring QueryFolder(Query query)
+{
+    std::wstring folder(MAX_PATH, L'\0');
+    UINT n = query(&folder[0], static_cast<UINT>(folder.size()));
+    if (n >= folder.size()) {
+        folder.assign(n, L'\0');
+        n = query(&folder[0], static_cast<UINT>(folder.size()));
+        if (n >= folder.size())
+            n = 0;
+    }
+    folder.resize(n);
+    return folder;
+}
+
+// Stores the value of every direct child element of one File element.
+void ReadChildren(IXMLDOMNode* element, CFileEntry& entry)
+{
+    CComPtr<IXMLDOMNode> child;
+    HRESULT hr = element->get_firstChild(child.Receive());
+    while (hr == S_OK && child) {
+        // Text, comments, processing instructions and CDATA between the elements carry nothing.
+        DOMNodeType type = NODE_INVALID;
+        if (SUCCEEDED(child->get_nodeType(&type)) && type == NODE_ELEMENT) {
+            CBstr name;
+            CBstr text;
+            if (SUCCEEDED(child->get_nodeName(name.Receive())) && SUCCEEDED(child->get_text(text.Receive())))
+                entry.SetValue(name.Text(), text.Text());
+        }
+        CComPtr<IXMLDOMNode> next;
+        hr = child->get_nextSibling(next.Receive());
+        child = std::move(next);
+    }
+}
+
+} // namespace
+
+CUpdateList::CUpdateList()
+{
+    m_moduleFolder = AfxModulePath();
+    const std::size_t slash = m_moduleFolder.find_last_of(L'\\');
+    m_moduleFolder.resize(slash == std::wstring::npos ? 0 : slash);
+    m_windowsFolder = QueryFolder([](wchar_t* b, UINT n) { return ::GetWindowsDirectoryW(b, n); });
+    m_systemFolder = QueryFolder([](wchar_t* b, UINT n) { return ::GetSystemDirectoryW(b, n); });
+}
+
+const std::wstring& CUpdateList::BaseFolderFor(const std::wstring& installDir) const
+{
+    switch (SelectBaseFolder(installDir)) {
+    case BASE_WINDOWS: return m_windowsFolder;
+    case BASE_SYSTEM: return m_systemFolder;
+    case BASE_MODULE: break;
+    }
+    return m_moduleFolder;
+}
+
+bool CUpdateList::Load(const std::wstring& path)
+{
+    Clear();
+    std::lock_guard<CCriticalSection> guard(Mutex());
+    try {
+        return LoadDocument(path);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool CUpdateList::LoadDocument(const std::wstring& path)
+{
+    CComPtr<IXMLDOMDocument> document;
+    if (FAILED(::CoCreateInstance(CLSID_DOM_DOCUMENT, nullptr, CLSCTX_INPROC_SERVER, IID_XML_DOM_DOCUMENT,
+                                  document.ReceiveVoid())) ||
+        !document)
+        return false;
+    // The list names local files only: nothing outside the document is fetched
+    // or checked while it is read.
+    if (FAILED(document->put_async(VARIANT_FALSE)) || FAILED(document->put_resolveExternals(VARIANT_FALSE)) ||
+        FAILED(document->put_validateOnParse(VARIANT_FALSE)))
+        return false;
+    CVariant source;
+    if (!source.SetString(path))
+        return false;
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    if (FAILED(document->load(source.Get(), &loaded)) || loaded != VARIANT_TRUE)
+        return false;
+
+    CComPtr<IXMLDOMElement> root;
+    if (FAILED(document->get_documentElement(root.Receive())) || !root)
+        return false;
+    CBstr tag;
+    *tag.Receive() = ::SysAllocString(L"File");
+    if (!tag.Get())
+        return false;
+    CComPtr<IXMLDOMNodeList> files;
+    if (FAILED(root->getElementsByTagName(tag.Get(), files.Receive())) || !files)
+        return false;
+    long count = 0;
+    if (FAILED(files->get_length(&count)))
+        return false;
+
+    for (long i = 0; i < count; ++i) {
+        CComPtr<IXMLDOMNode> element;
+        if (FAILED(files->get_item(i, element.Receive())) || !element)
+            continue;
+        std::unique_ptr<CFileEntry> entry(new (std::nothrow) CFileEntry());
+        if (!entry)
+            return false;
+        ReadChildren(element.Get(), *entry);
+        entry->FullPath = JoinFullPath(BaseFolderFor(entry->InstallDir), entry->LocalPath, entry->FileName);
+        PushBack(entry.get()); // may throw before the list owns it
+        entry.release();
+    }
+    return true;
+}
+
+unsigned CUpdateList::SelectForUpdate()
+{
+    return static_cast<unsigned>(KeepIf([](CFileEntry& entry) { return entry.DecideUpdate(); }));
+}
+
+std::uint32_t CUpdateList::TotalLength() const
+{
+    std::uint32_t total = 0;
+    ForEach([&total](const CFileEntry& entry) {
+        if (entry.NeedsUpdate)
+            total += static_cast<std::uint32_t>(static_cast<std::uint64_t>(entry.Length));
+    });
+    return total;
+}

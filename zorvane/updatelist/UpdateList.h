@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "CriticalSection.h"
+#include "FileEntry.h"
+#include "LockedList.h"
+
+// The files of one update list in document order, owned until PopFront hands
+// one out. Every operation holds the list's own critical section.
+class CUpdateList : public CLockedList<CFileEntry, CCriticalSection> {
+public:
+    // Captures the module, Windows and system folders.
+    CUpdateList();
+    ~CUpdateList() override { Clear(); }
+
+    // Replaces the contents with the File elements of the XML document at path,
+    // read with the platform's DOM component (COM must be initialised on this
+    // thread). False, with an empty list, when the document cannot be created,
+    // read or parsed; false, keeping what was appended, when memory runs out.
+    bool Load(const std::wstring& path);
+
+    // Keeps the entries whose file is missing or older than the listed one, in
+    // their order, and deletes the others; answers how many stay.
+    unsigned SelectForUpdate();
+
+    // The sum of the low 32 bits of Length over the entries that need an
+    // update, modulo 2^32.
+    std::uint32_t TotalLength() const;
+
+    // The folder of the program's own executable, without a trailing separator.
+    const std::wstring& ModuleFolder() const { return m_moduleFolder; }
+    const std::wstring& WindowsFolder() const { return m_windowsFolder; }
+    const std::wstring& SystemFolder() const { return m_systemFolder; }
+
+private:
+    bool LoadDocument(const std::wstring& path);
+    const std::wstring& BaseFolderFor(const std::wstring& installDir) const;
+
+    std::wstring m_moduleFolder;
+    std::wstring m_windowsFolder;
+    std::wstring m_systemFolder;
+};
