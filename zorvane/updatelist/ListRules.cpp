@@ -23,22 +23,22 @@ struct KeyName {
 };
 
 const KeyName KEY_NAMES[] = {
-    {L"FileName", KEY_FILENAME},
-    {L"FileVersion", KEY_FILEVERSION},
-    {L"ProductVersion", KEY_PRODUCTVERSION},
-    {L"Length", KEY_LENGTH},
-    {L"FileDateLow", KEY_FILEDATELOW},
-    {L"FileDateHigh", KEY_FILEDATEHIGH},
-    {L"InstallDir", KEY_INSTALLDIR},
-    {L"Register", KEY_REGISTER},
-    {L"ZipFile", KEY_ZIPFILE},
-    {L"ForceOverwrite", KEY_FORCEOVERWRITE},
-    {L"Execute", KEY_EXECUTE},
-    {L"ExecutePar", KEY_EXECUTEPAR},
-    {L"LocalPath", KEY_LOCALPATH},
-    {L"URL", KEY_URL},
-    {L"UserName", KEY_USERNAME},
-    {L"Password", KEY_PASSWORD},
+    {L"FileName", LISTKEY_FILENAME},
+    {L"FileVersion", LISTKEY_FILEVERSION},
+    {L"ProductVersion", LISTKEY_PRODUCTVERSION},
+    {L"Length", LISTKEY_LENGTH},
+    {L"FileDateLow", LISTKEY_FILEDATELOW},
+    {L"FileDateHigh", LISTKEY_FILEDATEHIGH},
+    {L"InstallDir", LISTKEY_INSTALLDIR},
+    {L"Register", LISTKEY_REGISTER},
+    {L"ZipFile", LISTKEY_ZIPFILE},
+    {L"ForceOverwrite", LISTKEY_FORCEOVERWRITE},
+    {L"Execute", LISTKEY_EXECUTE},
+    {L"ExecutePar", LISTKEY_EXECUTEPAR},
+    {L"LocalPath", LISTKEY_LOCALPATH},
+    {L"URL", LISTKEY_URL},
+    {L"UserName", LISTKEY_USERNAME},
+    {L"Password", LISTKEY_PASSWORD},
 };
 
 } // namespace
@@ -60,7 +60,7 @@ ListKey MatchKey(const std::wstring& name)
         if (EqualsNoCaseAscii(name, k.name))
             return k.key;
     }
-    return KEY_NONE;
+    return LISTKEY_NONE;
 }
 
 std::uint32_t ReadDecimalBits(const std::wstring& text)

@@ -8,26 +8,26 @@
 
 // The child elements of a File element that carry a value.
 enum ListKey {
-    KEY_NONE,
-    KEY_FILENAME,
-    KEY_FILEVERSION,
-    KEY_PRODUCTVERSION,
-    KEY_LENGTH,
-    KEY_FILEDATELOW,
-    KEY_FILEDATEHIGH,
-    KEY_INSTALLDIR,
-    KEY_REGISTER,
-    KEY_ZIPFILE,
-    KEY_FORCEOVERWRITE,
-    KEY_EXECUTE,
-    KEY_EXECUTEPAR,
-    KEY_LOCALPATH,
-    KEY_URL,
-    KEY_USERNAME,
-    KEY_PASSWORD,
+    LISTKEY_NONE,
+    LISTKEY_FILENAME,
+    LISTKEY_FILEVERSION,
+    LISTKEY_PRODUCTVERSION,
+    LISTKEY_LENGTH,
+    LISTKEY_FILEDATELOW,
+    LISTKEY_FILEDATEHIGH,
+    LISTKEY_INSTALLDIR,
+    LISTKEY_REGISTER,
+    LISTKEY_ZIPFILE,
+    LISTKEY_FORCEOVERWRITE,
+    LISTKEY_EXECUTE,
+    LISTKEY_EXECUTEPAR,
+    LISTKEY_LOCALPATH,
+    LISTKEY_URL,
+    LISTKEY_USERNAME,
+    LISTKEY_PASSWORD,
 };
 
-// The key a child element's name selects, ASCII letters in any case; KEY_NONE
+// The key a child element's name selects, ASCII letters in any case; LISTKEY_NONE
 // for every other name.
 ListKey MatchKey(const std::wstring& name);
 

@@ -121,6 +121,10 @@ bool CUpdateList::LoadDocument(const std::wstring& path)
         CComPtr<IXMLDOMNode> element;
         if (FAILED(files->get_item(i, element.Receive())) || !element)
             continue;
+        // Some DOM components match the local name, so that x:File would count too.
+        CBstr name;
+        if (FAILED(element->get_nodeName(name.Receive())) || name.Text() != L"File")
+            continue;
         std::unique_ptr<CFileEntry> entry(new (std::nothrow) CFileEntry());
         if (!entry)
             return false;
