@@ -264,6 +264,53 @@ Image CaptureScreen(const RECT& rect)
     return img;
 }
 
+namespace {
+
+// Copies the rows of a top-down 24-bit DIB section.
+Image ImageOf(const void* bits, int width, int height)
+{
+    Image img;
+    img.width = width;
+    img.height = height;
+    int stride = (width * 3 + 3) & ~3;
+    img.bgr.resize(static_cast<size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y)
+        std::copy(static_cast<const unsigned char*>(bits) + static_cast<size_t>(y) * stride,
+                  static_cast<const unsigned char*>(bits) + static_cast<size_t>(y) * stride + width * 3,
+                  img.bgr.begin() + static_cast<size_t>(y) * width * 3);
+    return img;
+}
+
+} // namespace
+
+Image RenderClient(HWND wnd)
+{
+    RECT r;
+    ::GetClientRect(wnd, &r);
+    int width = r.right, height = r.bottom;
+    if (width <= 0 || height <= 0)
+        return Image();
+    HDC screen = ::GetDC(nullptr);
+    HDC mem = ::CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP dib = ::CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = ::SelectObject(mem, dib);
+    ::SendMessageW(wnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(mem), PRF_CLIENT);
+    ::GdiFlush();
+    Image img = ImageOf(bits, width, height);
+    ::SelectObject(mem, old);
+    ::DeleteObject(dib);
+    ::DeleteDC(mem);
+    ::ReleaseDC(nullptr, screen);
+    return img;
+}
+
 Image CaptureWindow(HWND wnd)
 {
     RECT r;

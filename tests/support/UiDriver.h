@@ -90,6 +90,9 @@ struct Image {
     bool SaveBmp(const std::wstring& path) const;
 };
 Image CaptureWindow(HWND wnd);
+// The window's client area as the window paints it (WM_PRINTCLIENT into a bitmap),
+// independent of what covers it on the screen.
+Image RenderClient(HWND wnd);
 Image CaptureScreen(const RECT& rect);
 
 } // namespace ui

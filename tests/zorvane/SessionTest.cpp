@@ -42,11 +42,16 @@ struct SeenBox {
 
 // One listed file; the server answers its target with content unless missing.
 struct Entry {
+    Entry(std::string n, std::string c, bool m = false, std::string e = std::string(),
+          std::size_t listed = std::string::npos)
+        : name(std::move(n)), content(std::move(c)), missing(m), extra(std::move(e)), listedLength(listed)
+    {
+    }
     std::string name;
     std::string content;
-    bool missing = false;     // the server answers 404
+    bool missing;             // the server answers 404
     std::string extra;        // further child elements
-    std::size_t listedLength = std::string::npos; // Length as listed (default: the content's)
+    std::size_t listedLength; // Length as listed (npos: the content's)
 };
 
 class SessionTest : public ::testing::Test {
@@ -302,10 +307,7 @@ TEST_F(SessionTest, TheBarsAndTheTrayTipFollowATransfer)
         std::int32_t percent = d.FilePercent();
         if (checked >= 3 || percent < 10 || percent > 90)
             return;
-        HWND wnd = d.GetSafeHwnd();
-        ::InvalidateRect(wnd, nullptr, FALSE);
-        ::UpdateWindow(wnd);
-        ui::Image shot = ui::CaptureWindow(wnd);
+        ui::Image shot = ui::RenderClient(d.GetSafeHwnd());
         auto green = [&](int x, int y) {
             COLORREF c = shot.Pixel(x, y);
             return GetGValue(c) > GetRValue(c) + 30 && GetGValue(c) > GetBValue(c) + 30;
@@ -320,8 +322,9 @@ TEST_F(SessionTest, TheBarsAndTheTrayTipFollowATransfer)
             ++total;
         EXPECT_EQ(total, BarWidth(d.TotalPercent()));
         tip = d.TrayTip();
-        if (checked == 0)
+        if (checked == 0) {
             EXPECT_TRUE(shot.SaveBmp(ui::ProgramFolder() + L"session-midway.bmp"));
+        }
         ++checked;
     });
     EXPECT_EQ(checked, 3);
@@ -372,17 +375,19 @@ TEST_F(SessionTest, TheCloseButtonLooksFollowTheMouse)
         HWND wnd = d.GetSafeHwnd();
         switch (step++) {
         case 0:
-            ::SetCursorPos(350, 6);
             ::SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(350, 6));
             looks.push_back(d.CloseButtonLook());
-            ::SetCursorPos(200, 40);
             ::SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(200, 40));
             looks.push_back(d.CloseButtonLook());
-            ::SetCursorPos(350, 6);
             ::SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(350, 6));
             looks.push_back(d.CloseButtonLook());
+            // The pressed look is drawn from the third cell of the strip.
+            {
+                ui::Image shot = ui::RenderClient(wnd);
+                COLORREF c = shot.Pixel(343 + 2, 9);
+                EXPECT_GT(GetRValue(c), GetBValue(c) + 40) << "pressed cell is red";
+            }
             // Released outside the button: nothing closes.
-            ::SetCursorPos(200, 40);
             ::SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(200, 40));
             looks.push_back(d.CloseButtonLook());
             break;

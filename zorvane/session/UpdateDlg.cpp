@@ -86,6 +86,11 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         OnPaint();
         result = 0;
         return true;
+    case WM_PRINTCLIENT:
+        // The same picture into a given context (screenshots, magnifiers).
+        Paint(reinterpret_cast<HDC>(wParam));
+        result = 0;
+        return true;
     case WM_ERASEBKGND:
         result = 1; // painting covers the whole client area
         return true;
@@ -108,13 +113,13 @@ bool CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         }
         return false;
     case WM_LBUTTONDOWN:
-        OnLButtonDown();
+        OnLButtonDown(lParam);
         return false;
     case WM_MOUSEMOVE:
         OnMouseMove(lParam);
         return false;
     case WM_LBUTTONUP:
-        OnLButtonUp();
+        OnLButtonUp(lParam);
         return false;
     default:
         return false;
@@ -135,8 +140,12 @@ void CUpdateDlg::OnTimer(UINT_PTR id)
 void CUpdateDlg::OnPaint()
 {
     CPaintDc paint(m_hWnd);
-    HDC dc = paint.Get();
     ::OutputDebugStringW(L"OnPaint");
+    Paint(paint.Get());
+}
+
+void CUpdateDlg::Paint(HDC dc)
+{
     CMemoryDc mem(::CreateCompatibleDC(dc));
     RECT client;
     ::GetClientRect(m_hWnd, &client);
@@ -171,30 +180,31 @@ void CUpdateDlg::OnPaint()
     ::SetBkMode(dc, oldMode);
 }
 
-POINT CUpdateDlg::CursorInClient() const
+// The cursor's client position when the message was made (signed 16-bit words).
+POINT CUpdateDlg::CursorInClient(LPARAM lParam)
 {
-    POINT p{};
-    ::GetCursorPos(&p);
-    ::ScreenToClient(m_hWnd, &p);
+    POINT p;
+    p.x = static_cast<short>(LOWORD(lParam));
+    p.y = static_cast<short>(HIWORD(lParam));
     return p;
 }
 
-void CUpdateDlg::OnLButtonDown()
+void CUpdateDlg::OnLButtonDown(LPARAM lParam)
 {
-    POINT p = CursorInClient();
+    POINT p = CursorInClient(lParam);
     m_mouse.Press(p.x, p.y);
 }
 
 void CUpdateDlg::OnMouseMove(LPARAM lParam)
 {
-    POINT p = CursorInClient();
+    POINT p = CursorInClient(lParam);
     if (m_mouse.Move(p.x, p.y))
         ::PostMessageW(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
 }
 
-void CUpdateDlg::OnLButtonUp()
+void CUpdateDlg::OnLButtonUp(LPARAM lParam)
 {
-    POINT p = CursorInClient();
+    POINT p = CursorInClient(lParam);
     if (m_mouse.Release(p.x, p.y))
         exit(0); // the drawn close button ends the program at once
 }

@@ -58,11 +58,12 @@ protected:
 
 private:
     void OnPaint();
+    void Paint(HDC dc);
     void OnTimer(UINT_PTR id);
-    void OnLButtonDown();
+    void OnLButtonDown(LPARAM lParam);
     void OnMouseMove(LPARAM lParam);
-    void OnLButtonUp();
-    POINT CursorInClient() const;
+    void OnLButtonUp(LPARAM lParam);
+    static POINT CursorInClient(LPARAM lParam);
     void AnimateTray(const CInetFile* task);
     void AddTrayIcon();
     void HandleServerList(CInetFile* task);
