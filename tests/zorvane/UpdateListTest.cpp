@@ -367,3 +367,131 @@ TEST_F(UpdateListTest, ValuesAreTakenAsTheDomComponentDeliversThem)
     EXPECT_EQ(e->FileVersion, L"1.0");
     EXPECT_EQ(e->ExecutePar, L"a  b");
 }
+
+TEST_F(UpdateListTest, AHundredThousandEntriesLoadSelectAndDrainInOrder)
+{
+    // Every hundredth entry names the versioned library beside the tests at its own
+    // version (current, dropped); the others name missing files (kept). Reading a
+    // version resource is slow on some platforms, so few entries name a real file.
+    const int count = 100000;
+    std::string xml = "<List>";
+    std::uint32_t expectedTotal = 0;
+    std::vector<int> kept;
+    for (int i = 0; i < count; ++i) {
+        const std::string n = std::to_string(i);
+        if (i % 100 == 0) {
+            xml += "<File><FileName>versioned.dll</FileName><FileVersion>1.0.0.10</FileVersion><Length>" + n +
+                   "</Length></File>";
+        } else {
+            xml += "<File><FileName>missing-" + n + ".dll</FileName><Length>" + n + "</Length></File>";
+            expectedTotal += static_cast<std::uint32_t>(i);
+            kept.push_back(i);
+        }
+    }
+    xml += "</List>";
+    ASSERT_TRUE(Load(xml));
+    ASSERT_EQ(m_list.Count(), static_cast<std::size_t>(count));
+    EXPECT_EQ(m_list.SelectForUpdate(), kept.size());
+    EXPECT_EQ(m_list.TotalLength(), expectedTotal);
+    Entries e = Drain();
+    ASSERT_EQ(e.size(), kept.size());
+    for (std::size_t k = 0; k < e.size(); ++k) {
+        ASSERT_EQ(e[k]->FileName, L"missing-" + std::to_wstring(kept[k]) + L".dll");
+        ASSERT_EQ(e[k]->Length, kept[k]);
+        ASSERT_TRUE(e[k]->NeedsUpdate);
+    }
+}
+
+TEST_F(UpdateListTest, HugeValuesLoadOrFailCleanly)
+{
+    const std::string name(4 * 1024 * 1024, 'n');
+    const std::string digits(1024 * 1024, '9');
+    auto e = One("<FileName>" + name + "</FileName><Length>" + digits + "</Length><FileDateLow>" + digits +
+                 "</FileDateLow>");
+    EXPECT_EQ(e->FileName.size(), name.size());
+    std::uint32_t wrapped = 0;
+    for (std::size_t i = 0; i < digits.size(); ++i)
+        wrapped = wrapped * 10u + 9u;
+    EXPECT_EQ(e->FileTime.dwLowDateTime, wrapped);
+    EXPECT_EQ(e->Length, static_cast<std::int32_t>(wrapped));
+
+    // Beyond what the component takes as one text, it may refuse the document.
+    const std::string huge(24 * 1024 * 1024, 'h');
+    if (Load("<List><File><URL>" + huge + "</URL></File><File/></List>")) {
+        Entries all = Drain();
+        ASSERT_EQ(all.size(), 2u);
+        EXPECT_EQ(all[0]->URL.size(), huge.size());
+    } else {
+        EXPECT_EQ(m_list.Count(), 0u);
+    }
+}
+
+TEST_F(UpdateListTest, DeepNestingLoadsOrFailsCleanly)
+{
+    auto nest = [](int depth, const std::string& inner) {
+        std::string s;
+        for (int i = 0; i < depth; ++i)
+            s += "<g>";
+        s += inner;
+        for (int i = 0; i < depth; ++i)
+            s += "</g>";
+        return s;
+    };
+    // Moderate depth loads, around the entries and inside a value.
+    ASSERT_TRUE(Load("<List>" + nest(100, "<File><FileName>" + nest(100, "deep") + "</FileName></File>") + "</List>"));
+    Entries e = Drain();
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0]->FileName, L"deep");
+
+    for (int depth : {5000, 100000}) {
+        SCOPED_TRACE(depth);
+        if (Load("<List>" + nest(depth, "<File><FileName>x</FileName></File>") + "</List>")) {
+            Entries deep = Drain();
+            ASSERT_EQ(deep.size(), 1u);
+            EXPECT_EQ(deep[0]->FileName, L"x");
+        } else {
+            EXPECT_EQ(m_list.Count(), 0u);
+        }
+    }
+}
+
+TEST_F(UpdateListTest, ManyChildrenInOneEntryAndNestedEntries)
+{
+    std::string body;
+    for (int i = 0; i < 50000; ++i)
+        body += "<Unknown>" + std::to_string(i) + "</Unknown><FileName>" + std::to_string(i) + "</FileName>";
+    auto e = One(body);
+    EXPECT_EQ(e->FileName, L"49999");
+
+    // File elements each inside the previous one: all are entries, outer first.
+    std::string xml = "<List>";
+    for (int i = 0; i < 200; ++i)
+        xml += "<File><FileName>" + std::to_string(i) + "</FileName>";
+    for (int i = 0; i < 200; ++i)
+        xml += "</File>";
+    xml += "</List>";
+    ASSERT_TRUE(Load(xml));
+    Entries nested = Drain();
+    ASSERT_EQ(nested.size(), 200u);
+    for (std::size_t i = 0; i < nested.size(); ++i)
+        ASSERT_EQ(nested[i]->FileName, std::to_wstring(i));
+}
+
+TEST_F(UpdateListTest, EntityExpansionIsRefusedOrBounded)
+{
+    std::string xml = "<?xml version=\"1.0\"?><!DOCTYPE List [<!ENTITY e0 \"laughlaughlaughlaugh\">";
+    for (int i = 1; i <= 9; ++i) {
+        xml += "<!ENTITY e" + std::to_string(i) + " \"";
+        for (int k = 0; k < 10; ++k)
+            xml += "&e" + std::to_string(i - 1) + ";";
+        xml += "\">";
+    }
+    xml += "]><List><File><FileName>&e9;</FileName></File></List>";
+    if (Load(xml)) {
+        Entries e = Drain();
+        ASSERT_EQ(e.size(), 1u);
+        EXPECT_LT(e[0]->FileName.size(), 100u * 1024 * 1024);
+    } else {
+        EXPECT_EQ(m_list.Count(), 0u);
+    }
+}

@@ -1,0 +1,97 @@
+// Times the update list on a generated document of N entries: Load, then
+// SelectForUpdate, TotalLength and draining it with PopFront, each phase alone.
+//   zorvane_updatelist_bench.exe N [missing|current|mixed]
+// missing: every entry names a missing file (all kept); current: every entry
+// names a file beside the program at its own last-write time (all dropped);
+// mixed: alternately.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "ComHolders.h"
+#include "UpdateList.h"
+
+namespace {
+
+double Seconds(const LARGE_INTEGER& a, const LARGE_INTEGER& b, const LARGE_INTEGER& freq)
+{
+    return double(b.QuadPart - a.QuadPart) / double(freq.QuadPart);
+}
+
+LARGE_INTEGER Now()
+{
+    LARGE_INTEGER t;
+    ::QueryPerformanceCounter(&t);
+    return t;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: zorvane_updatelist_bench N [missing|current|mixed]\n");
+        return 2;
+    }
+    const long count = std::wcstol(argv[1], nullptr, 10);
+    const std::wstring kind = argc > 2 ? argv[2] : L"mixed";
+    CComInit com;
+
+    CUpdateList list;
+    wchar_t tempFolder[MAX_PATH + 1];
+    ::GetTempPathW(MAX_PATH + 1, tempFolder);
+    const std::wstring doc = std::wstring(tempFolder) + L"zorvane-bench-" + std::to_wstring(::GetCurrentProcessId()) + L".xml";
+    const std::wstring present = list.ModuleFolder() + L"\\zorvane-bench-present.txt";
+    {
+        std::ofstream(present.c_str()) << "x";
+    }
+    FILETIME written{};
+    {
+        HANDLE h = ::CreateFileW(present.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ::GetFileTime(h, nullptr, nullptr, &written);
+        ::CloseHandle(h);
+    }
+    const std::string current = "<FileName>zorvane-bench-present.txt</FileName><FileDateLow>" +
+                                std::to_string(written.dwLowDateTime) + "</FileDateLow><FileDateHigh>" +
+                                std::to_string(written.dwHighDateTime) + "</FileDateHigh>";
+    {
+        std::ofstream out(doc.c_str(), std::ios::binary);
+        out << "<List>";
+        for (long i = 0; i < count; ++i) {
+            const bool keep = kind == L"missing" || (kind == L"mixed" && i % 2 == 1);
+            out << "<File>"
+                << (keep ? "<FileName>missing-" + std::to_string(i) + ".dll</FileName>" : current)
+                << "<Length>" << i << "</Length><URL>http://127.0.0.1/f" << i << "</URL></File>";
+        }
+        out << "</List>";
+    }
+
+    LARGE_INTEGER freq;
+    ::QueryPerformanceFrequency(&freq);
+    const LARGE_INTEGER t0 = Now();
+    const bool loaded = list.Load(doc);
+    const LARGE_INTEGER t1 = Now();
+    const std::size_t entries = list.Count();
+    const unsigned selected = list.SelectForUpdate();
+    const LARGE_INTEGER t2 = Now();
+    const std::uint32_t total = list.TotalLength();
+    const LARGE_INTEGER t3 = Now();
+    std::size_t drained = 0;
+    while (CFileEntry* e = list.PopFront()) {
+        delete e;
+        ++drained;
+    }
+    const LARGE_INTEGER t4 = Now();
+    ::DeleteFileW(doc.c_str());
+    ::DeleteFileW(present.c_str());
+
+    std::printf("entries %ld loaded %d count %u selected %u total %u drained %u load %.4f select %.4f total %.6f "
+                "drain %.6f\n",
+                count, loaded ? 1 : 0, static_cast<unsigned>(entries), selected, total,
+                static_cast<unsigned>(drained), Seconds(t0, t1, freq), Seconds(t1, t2, freq), Seconds(t2, t3, freq),
+                Seconds(t3, t4, freq));
+    return loaded && drained == selected ? 0 : 1;
+}
