@@ -1,0 +1,118 @@
+#include "QuilletApp.h"
+
+#include <commctrl.h>
+#include <mmsystem.h>
+#include <winsock2.h>
+
+#include <vector>
+
+#include "CommandLine.h"
+#include "PatchDlg.h"
+#include "Socket.h"
+#include "UpdateRules.h"
+#include "resource.h"
+
+namespace {
+
+std::string ModulePathA()
+{
+    std::string path(1024, '\0');
+    for (;;) {
+        DWORD n = ::GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return std::string();
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::string ToAnsi(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    int n = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                  nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+} // namespace
+
+CQuilletApp::CQuilletApp(CUpdater& updater) : m_updater(updater)
+{
+}
+
+BOOL CQuilletApp::InitInstance()
+{
+    const std::string ownPath = ModulePathA();
+    const std::string folder = ProgramFolderOf(ownPath);
+    if (!folder.empty())
+        ::SetCurrentDirectoryA(folder.c_str());
+
+    std::vector<std::string> arguments;
+    for (const std::wstring& a : SplitCommandLine(::GetCommandLineW()))
+        arguments.push_back(ToAnsi(a));
+    m_launchParameter = LaunchParameter(arguments);
+    m_numbers = ParseGameNumbers(m_launchParameter);
+    m_title = WindowTitle(m_launchParameter);
+
+    if (HWND running = ::FindWindowA(nullptr, m_title.c_str())) {
+        ::SetForegroundWindow(running);
+        return FALSE;
+    }
+
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), 0xFF};
+    ::InitCommonControlsEx(&controls);
+    CWinApp::InitInstance();
+    if (!AfxSocketInit()) {
+        AfxMessageBox(IDS_SOCKETS_INIT_FAILED, MB_OK);
+        return FALSE;
+    }
+    UpdateRandom().Seed(::timeGetTime());
+    WSADATA data;
+    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return FALSE;
+
+    m_copyPath = CopyPathOf(ownPath);
+    if (!IsWorkerFileName(FileNamePart(ownPath))) {
+        if (!m_copyPath.empty() && ::CopyFileA(ownPath.c_str(), m_copyPath.c_str(), FALSE))
+            ::WinExec(CommandLineFor(m_copyPath, m_launchParameter).c_str(), SW_SHOWNORMAL);
+        return FALSE;
+    }
+
+    INT_PTR result = -1;
+    {
+        CPatchDlg dlg(m_updater, m_launchParameter);
+        dlg.m_title = m_title;
+        m_pMainWnd = &dlg;
+        result = dlg.DoModal();
+        m_pMainWnd = nullptr;
+    }
+    HandOverAfter(result);
+    return FALSE;
+}
+
+void CQuilletApp::HandOverAfter(INT_PTR modalResult)
+{
+    // The flags were written before the thread posted the OK command that ended
+    // the modal run (or are still clear when the user ended it).
+    switch (DecideHandOver(modalResult, m_updater.SelfUpdated(), m_launchParameter, m_updater.UpdateSucceeded())) {
+    case HandOver::RestartCopy:
+        ::WinExec(CommandLineFor(m_copyPath, m_launchParameter).c_str(), SW_SHOWNORMAL);
+        break;
+    case HandOver::StartHall:
+        ::WinExec(TEXT_HALL_COMMAND, SW_SHOWNORMAL);
+        break;
+    case HandOver::NotifyHall:
+        if (HWND hall = ::FindWindowA(HALL_WINDOW_CLASS, nullptr))
+            ::PostMessageA(hall, HALL_MESSAGE, HALL_WPARAM, static_cast<LPARAM>(HallLParam(m_numbers)));
+        break;
+    case HandOver::Nothing:
+        break;
+    }
+}

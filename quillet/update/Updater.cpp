@@ -1,0 +1,268 @@
+#include "Updater.h"
+
+#include <process.h>
+
+#include "GbkText.h"
+#include "StartupRules.h"
+
+namespace {
+
+std::string OwnProgramFolder()
+{
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        DWORD n = ::GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return std::string();
+        if (n < path.size()) {
+            path.resize(n);
+            return ProgramFolderOf(path);
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+} // namespace
+
+CUpdater::CUpdater() : m_programFolder(OwnProgramFolder())
+{
+}
+
+CUpdater::~CUpdater()
+{
+    StopUpdateThread();
+}
+
+void CUpdater::LoadUpdateServers()
+{
+    m_servers = ::LoadUpdateServers("updatelist.ini");
+}
+
+std::string CUpdater::StatusText() const
+{
+    CScopedLock lock(m_statusLock);
+    return m_status;
+}
+
+std::vector<FileEntry> CUpdater::DownloadList() const
+{
+    CScopedLock lock(m_listLock);
+    return m_downloadList;
+}
+
+bool CUpdater::PickUpdateServer(std::int32_t kind)
+{
+    if (m_servers.empty())
+        return false;
+    return PickUpdateServerWith(kind, UpdateRandom().Next());
+}
+
+bool CUpdater::PickUpdateServerWith(std::int32_t kind, int draw)
+{
+    int index = PickServerIndex(m_servers, kind, draw);
+    if (index < 0)
+        return false;
+    const UpdateServer& server = m_servers[static_cast<std::size_t>(index)];
+    m_host = server.host;
+    m_port = ServerPort(server);
+
+    StopUpdateThread();
+    HANDLE thread = reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, UpdateEntry, this, 0, nullptr));
+    if (!thread)
+        return false;
+    m_updateThread.Reset(thread);
+    return true;
+}
+
+bool CUpdater::WaitUpdateThread(DWORD timeoutMs)
+{
+    if (!m_updateThread)
+        return true;
+    if (::WaitForSingleObject(m_updateThread.Get(), timeoutMs) != WAIT_OBJECT_0)
+        return false;
+    m_updateThread.Reset();
+    return true;
+}
+
+void CUpdater::StopUpdateThread()
+{
+    if (m_updateThread) {
+        RequestCancel();
+        ::WaitForSingleObject(m_updateThread.Get(), INFINITE);
+        m_updateThread.Reset();
+    }
+    ClearCancel();
+}
+
+unsigned __stdcall CUpdater::UpdateEntry(void* parameter)
+{
+    static_cast<CUpdater*>(parameter)->ThreadMain();
+    return 0;
+}
+
+void CUpdater::ThreadMain()
+{
+    bool result = false;
+    try {
+        result = RunUpdate();
+    } catch (...) {
+        // Nothing leaves the thread: an exception (out of memory) fails the run.
+        result = false;
+    }
+    if (Cancelled())
+        return;
+    m_updateSucceeded = result;
+    m_overallProgress = PROGRESS_FULL;
+    Invalidate(AREA_OVERALL_BAR);
+    if (m_window)
+        ::PostMessageA(m_window, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
+}
+
+void CUpdater::Invalidate(const Area& area)
+{
+    if (!m_window)
+        return;
+    RECT rc{area.left, area.top, area.left + area.width, area.top + area.height};
+    ::InvalidateRect(m_window, &rc, TRUE);
+}
+
+void CUpdater::OnProgress(int code, int value)
+{
+    if (code != NOTIFY_PROGRESS)
+        return;
+    m_fileProgress = value;
+    Invalidate(AREA_FILE_BAR);
+    std::int32_t count = m_entryCount;
+    if (count > 0) {
+        m_overallProgress = OverallDuring(m_entryIndex, count, value);
+        Invalidate(AREA_OVERALL_BAR);
+    }
+    Invalidate(AREA_STATISTICS);
+}
+
+void CUpdater::OnStatus(int code, const char* text)
+{
+    std::string line;
+    switch (code) {
+    case NOTIFY_FETCH_BEGIN:
+        line = std::string(TEXT_FETCH_BEGIN) + text + ")";
+        break;
+    case NOTIFY_FETCH_END:
+        line = std::string(TEXT_FETCH_END) + text + ")";
+        break;
+    case NOTIFY_TEXT:
+        line = text;
+        break;
+    default:
+        return;
+    }
+    {
+        CScopedLock lock(m_statusLock);
+        m_status.swap(line);
+    }
+    Invalidate(AREA_STATUS);
+}
+
+void CUpdater::MakeDirectoryPath(const std::string& path)
+{
+    for (const std::string& dir : DirectoryPrefixes(path))
+        ::CreateDirectoryA(dir.c_str(), nullptr); // an existing or unnamed directory is no failure here
+}
+
+void CUpdater::Pause(DWORD ms)
+{
+    // In steps, so that a stop request does not wait for the whole pause.
+    for (DWORD waited = 0; waited < ms && !Cancelled(); waited += 50)
+        ::Sleep(50);
+}
+
+bool CUpdater::RunUpdate()
+{
+    m_overallProgress = 0;
+    Invalidate(AREA_OVERALL_BAR);
+
+    CInternetHandle session(::InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (!session) {
+        Notify(TEXT_INIT_FAILED);
+        return false;
+    }
+    Notify(TEXT_CONNECTING);
+    CInternetHandle connection(::InternetConnectA(session.Get(), m_host.c_str(), m_port, "", "",
+                                                  INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection) {
+        session.Reset();
+        Notify(TEXT_CONNECT_FAILED);
+        return false;
+    }
+    SetConnection(connection.Get());
+    struct Detach {
+        CDownloader* self;
+        ~Detach() { self->SetConnection(nullptr); }
+    } detach{this};
+
+    ::CreateDirectoryA("updatetmp", nullptr);
+    ::CreateDirectoryA(("updatetmp/" + m_folder).c_str(), nullptr);
+
+    std::optional<EntryTarget> list = FileListTarget(m_folder);
+    if (!list || !FetchFile(list->urlPath, list->localPath)) {
+        Notify(TEXT_LIST_FAILED);
+        return false;
+    }
+
+    std::vector<FileEntry> remote = ReadFileList(list->localPath.c_str());
+    std::vector<FileEntry> local = BuildLocalList(remote, m_programFolder);
+    std::vector<FileEntry> download = CompareLists(remote, local);
+    {
+        CScopedLock lock(m_listLock);
+        m_downloadList = download;
+    }
+    if (download.empty()) {
+        Notify(TEXT_DONE);
+        Invalidate(AREA_COMPLETION_NOTHING);
+        return true;
+    }
+
+    Notify(TEXT_GETTING);
+    m_entryCount = static_cast<std::int32_t>(download.size());
+    m_entryIndex = 0;
+    for (const FileEntry& entry : download) {
+        if (Cancelled())
+            return false;
+        HandleEntry(entry);
+    }
+
+    Notify(TEXT_DONE);
+    Invalidate(AREA_COMPLETION);
+    Pause(1000);
+    return true;
+}
+
+void CUpdater::HandleEntry(const FileEntry& entry)
+{
+    if (IsSkippedEntry(entry))
+        return;
+    std::optional<EntryTarget> target = TargetOf(entry, m_folder);
+    if (entry.kind == ENTRY_DIRECTORY) {
+        if (target)
+            MakeDirectoryPath(target->localPath);
+    } else {
+        // A path too long for the updater counts as a file that could not be fetched.
+        if (!target || !FetchFile(target->urlPath, target->localPath)) {
+            Notify(TEXT_FILE_FAILED);
+            return;
+        }
+        if (PathExists(target->localPath.c_str()) && FileCrc(target->localPath.c_str()) != entry.checksum) {
+            std::string again = target->urlPath;
+            FetchFile(again, target->localPath); // a second try; its result is not looked at
+        }
+        if (EqualNoCase(entry.name, "quillet.exe"))
+            m_selfUpdated = true;
+    }
+    std::int32_t count = m_entryCount;
+    std::int32_t index = m_entryIndex;
+    if (count > 0) {
+        m_overallProgress = OverallAfterEntry(index, count);
+        Invalidate(AREA_OVERALL_BAR);
+    }
+    m_entryIndex = index + 1;
+}
