@@ -118,7 +118,7 @@ protected:
         RemoveTree(m_www + L"\\slow");
         ::DeleteFileW((m_www + L"\\Update.xml").c_str());
         m_install = m_folder / L"客户端 folder"; // blanks and Chinese characters in the install path
-        ASSERT_TRUE(MakeFolders(m_install));
+        ASSERT_TRUE(MakeFolders(m_install)) << Utf8(m_install) << " error " << ::GetLastError();
         ASSERT_TRUE(::CopyFileW((ui::ProgramFolder() + L"Zorvane.exe").c_str(), (m_install + L"\\Zorvane.exe").c_str(),
                                 FALSE));
         ASSERT_TRUE(::CopyFileW((ui::ProgramFolder() + L"Mirabond.exe").c_str(),
