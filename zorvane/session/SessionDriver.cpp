@@ -137,6 +137,13 @@ LRESULT CUpdateDlg::OnTransferProgress(WPARAM wParam, LPARAM lParam)
         }
     }
     AnimateTray(task);
+    // Posted notices are taken before timers and painting: a fast transfer would
+    // starve both, so the window repaints itself here at the timer's pace.
+    DWORD now = ::GetTickCount();
+    if (now - m_lastPaintTick >= TIMER_PERIOD_MS) {
+        ::InvalidateRect(m_hWnd, nullptr, FALSE);
+        ::UpdateWindow(m_hWnd);
+    }
     return 0;
 }
 

@@ -101,6 +101,9 @@ private:
     bool m_trayIconAdded = false;
     NOTIFYICONDATAW m_tray{};
     std::wstring m_trayTip;
+    bool m_trayShown = false;   // the shell has been told a frame this session
+    DWORD m_lastTrayTick = 0;   // when it was last told
+    DWORD m_lastPaintTick = 0;  // when the window was last painted
 };
 
 // Where the driver puts the file at a final place while its replacement moves in.
