@@ -90,7 +90,14 @@ TEST(Startup, AnAddressFromTheCommandLineReplacesAnEmptyBuiltInOne)
     ui::Process p = ui::Process::Start(Program(L"zorvane_noaddr.exe"), L"http://127.0.0.1:9/serverlist.txt auto");
     HWND wnd = WaitForSessionWindow(p);
     ASSERT_NE(wnd, nullptr);
-    EXPECT_EQ(ui::WaitForProcessWindow(p.Id(), L"#32770", 300, L"系统提示", false), nullptr);
-    ui::PostKey(wnd, VK_ESCAPE);
+    // The session runs: a box may come from its update list (whether a server
+    // answers on the built-in port depends on what else runs), never the usage.
+    HWND box = ui::WaitForProcessWindow(p.Id(), L"#32770", 1000, L"系统提示", false);
+    if (box) {
+        EXPECT_EQ(ui::ReadMessageBox(box).text.find(L"请输传递服务器列表参数"), std::wstring::npos);
+        ui::PressButton(box, IDOK);
+    } else {
+        ui::PostKey(wnd, VK_ESCAPE);
+    }
     EXPECT_TRUE(p.WaitExit(kWait));
 }
