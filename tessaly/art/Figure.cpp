@@ -522,7 +522,7 @@ void DrawSide(CFigurePainter& p, const Look& look)
     if (f && o.style == HAIR_BUN)
         p.Draw(Ellipse({30.5, 15}, 2.0, 1.6), look.accent);
     if (!f || o.style == HAIR_BOB || o.style == HAIR_BUN || o.style == HAIR_PONYTAIL)
-        p.Draw(Ellipse({34.3, 27.5}, 2.3, 3.1), look.skin);
+        p.Draw(Ellipse({37.4, 27.8}, 2.0, 2.8), look.skin);
     p.EndHead();
 }
 
@@ -659,5 +659,5 @@ std::vector<std::uint8_t> RenderImage(Series series, int outfit, int image)
     for (int pose = 0; pose < 2; ++pose)
         DrawFigure(canvas, series, outfit, view, pose, pose * CELL_WIDTH);
     const std::uint32_t seed = std::uint32_t((series == Series::F ? 0 : 100) + outfit * 10 + DistinctImageOf(image));
-    return canvas.Resolve(seed, 0.035);
+    return canvas.Resolve(seed, 0.045);
 }
