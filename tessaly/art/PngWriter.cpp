@@ -100,7 +100,8 @@ std::vector<std::uint8_t> EncodePng(int width, int height, const std::vector<std
     const std::vector<std::uint8_t> raw = FilterRows(width, height, rgba);
     uLongf packedSize = compressBound(uLong(raw.size()));
     std::vector<std::uint8_t> packed(packedSize);
-    compress2(packed.data(), &packedSize, raw.data(), uLong(raw.size()), ZLIB_LEVEL);
+    if (compress2(packed.data(), &packedSize, raw.data(), uLong(raw.size()), ZLIB_LEVEL) != Z_OK)
+        return {};
     packed.resize(packedSize);
     PutChunk(out, "IDAT", packed);
     PutChunk(out, "IEND", {});

@@ -66,6 +66,10 @@ int main(int argc, char** argv)
     const bool write = std::strcmp(argv[1], "write") == 0;
     int differences = 0;
     for (const Output& output : Draw(argv[2], argv[3])) {
+        if (output.bytes.empty()) {
+            std::fprintf(stderr, "cannot encode %s\n", output.path.c_str());
+            return 1;
+        }
         if (write) {
             if (!WriteFile(output.path, output.bytes)) {
                 std::fprintf(stderr, "cannot write %s\n", output.path.c_str());
