@@ -315,8 +315,8 @@ void CCanvas::Draw(const Shape& shape, const Paint& paint)
                     double k = (0.5 * cel + 0.5 * soft) * paint.shade;
                     colour = Scale(colour, k);
                     if (paint.gloss > 0) {
-                        const double spec = std::pow(std::max(0.0, nx * hx + ny * hy + nz * hz), 28) * paint.gloss;
-                        colour = Mix(colour, Rgb{1, 1, 1}, Clamp01(spec));
+                        const double highlight = std::pow(std::max(0.0, nx * hx + ny * hy + nz * hz), 28) * paint.gloss;
+                        colour = Mix(colour, Rgb{1, 1, 1}, Clamp01(highlight));
                     }
                 }
             }
