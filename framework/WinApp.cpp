@@ -109,17 +109,33 @@ std::wstring AfxLoadString(UINT id)
     return std::wstring(text, static_cast<size_t>(length));
 }
 
-std::wstring AfxModulePath()
+namespace {
+
+// GetModuleFileName in either width: the buffer grows until the whole path fits.
+template <typename Char, typename Get>
+std::basic_string<Char> ModulePath(Get get)
 {
-    std::wstring path(MAX_PATH, L'\0');
+    std::basic_string<Char> path(MAX_PATH, Char());
     for (;;) {
-        DWORD n = ::GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        DWORD n = get(nullptr, &path[0], static_cast<DWORD>(path.size()));
         if (n == 0)
-            return std::wstring();
+            return std::basic_string<Char>();
         if (n < path.size()) {
             path.resize(n);
             return path;
         }
         path.resize(path.size() * 2);
     }
+}
+
+} // namespace
+
+std::wstring AfxModulePath()
+{
+    return ModulePath<wchar_t>(::GetModuleFileNameW);
+}
+
+std::string AfxModulePathA()
+{
+    return ModulePath<char>(::GetModuleFileNameA);
 }

@@ -59,3 +59,5 @@ int AfxMessageBox(UINT stringId, UINT type = MB_OK);
 std::wstring AfxLoadString(UINT id);
 // The program's own full path.
 std::wstring AfxModulePath();
+// The same path in the ANSI code page, for programs that keep 8-bit text.
+std::string AfxModulePathA();

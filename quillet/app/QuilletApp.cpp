@@ -14,21 +14,6 @@
 
 namespace {
 
-std::string ModulePathA()
-{
-    std::string path(1024, '\0');
-    for (;;) {
-        DWORD n = ::GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
-        if (n == 0)
-            return std::string();
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 std::string ToAnsi(const std::wstring& text)
 {
     if (text.empty())
@@ -49,7 +34,7 @@ CQuilletApp::CQuilletApp(CUpdater& updater) : m_updater(updater)
 
 BOOL CQuilletApp::InitInstance()
 {
-    const std::string ownPath = ModulePathA();
+    const std::string ownPath = AfxModulePathA();
     const std::string folder = ProgramFolderOf(ownPath);
     if (!folder.empty())
         ::SetCurrentDirectoryA(folder.c_str());

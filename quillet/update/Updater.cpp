@@ -4,27 +4,9 @@
 
 #include "GbkText.h"
 #include "StartupRules.h"
+#include "WinApp.h"
 
-namespace {
-
-std::string OwnProgramFolder()
-{
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        DWORD n = ::GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
-        if (n == 0)
-            return std::string();
-        if (n < path.size()) {
-            path.resize(n);
-            return ProgramFolderOf(path);
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-} // namespace
-
-CUpdater::CUpdater() : m_programFolder(OwnProgramFolder())
+CUpdater::CUpdater() : m_programFolder(ProgramFolderOf(AfxModulePathA()))
 {
 }
 

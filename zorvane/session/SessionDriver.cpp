@@ -62,6 +62,23 @@ void CUpdateDlg::StartSession(const std::wstring& /*address*/)
     StartUpdateListTransfer();
 }
 
+// A transfer of this kind that reports to the window; nullptr when the system
+// cannot provide one (memory, or the events of its thread).
+CInetFile* CUpdateDlg::NewTransfer(std::int32_t kind)
+{
+    CInetFile* task = nullptr;
+    try {
+        task = new CInetFile;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    } catch (const CException&) {
+        return nullptr;
+    }
+    task->Kind = kind;
+    task->NotifyWindow = m_hWnd;
+    return task;
+}
+
 void CUpdateDlg::StartUpdateListTransfer()
 {
     CServerInfo* server = m_servers.First();
@@ -72,16 +89,9 @@ void CUpdateDlg::StartUpdateListTransfer()
     SetStatus(TextConnecting(server->Name));
     m_totalReceived = 0;
 
-    CInetFile* task = nullptr;
-    try {
-        task = new CInetFile;
-    } catch (const std::bad_alloc&) {
+    CInetFile* task = NewTransfer(KIND_UPDATE_LIST);
+    if (!task)
         return;
-    } catch (const CException&) {
-        return;
-    }
-    task->Kind = KIND_UPDATE_LIST;
-    task->NotifyWindow = m_hWnd;
     task->URL = server->URL;
     task->ServerName = server->Name;
     task->TargetPath = temp;
@@ -205,16 +215,9 @@ void CUpdateDlg::HandleUpdateList(CInetFile* task, std::uint32_t code)
         }
         while (CFileEntry* entry = m_updateList.PopFront()) {
             std::unique_ptr<CFileEntry> owned(entry);
-            CInetFile* file = nullptr;
-            try {
-                file = new CInetFile;
-            } catch (const std::bad_alloc&) {
+            CInetFile* file = NewTransfer(KIND_FILE);
+            if (!file)
                 continue;
-            } catch (const CException&) {
-                continue;
-            }
-            file->Kind = KIND_FILE;
-            file->NotifyWindow = m_hWnd;
             file->URL = entry->URL;
             file->ServerName = task->ServerName;
             file->TargetPath = entry->FullPath;

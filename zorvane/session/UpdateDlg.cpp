@@ -220,8 +220,7 @@ void CUpdateDlg::AnimateTray(const CInetFile* task)
     // per repaint period: a call to the notification area costs more than a whole
     // block of a fast transfer, and nobody sees a thousand frames a second.
     DWORD now = ::GetTickCount();
-    if (!m_trayShown || now - m_lastTrayTick >= TIMER_PERIOD_MS) {
-        m_trayShown = true;
+    if (now - m_lastTrayTick >= TIMER_PERIOD_MS) {
         m_lastTrayTick = now;
         m_tray.uFlags = NIF_ICON;
         m_tray.hIcon = ::LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(kFrames[frame]));

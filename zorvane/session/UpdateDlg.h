@@ -28,6 +28,7 @@ public:
     // The session driver.
     void StartSession(const std::wstring& address);
     void StartUpdateListTransfer();
+    CInetFile* NewTransfer(std::int32_t kind);
     void ScheduleNext();
     LRESULT OnTransferProgress(WPARAM wParam, LPARAM lParam);
     LRESULT OnTransferDone(WPARAM wParam, LPARAM lParam);
@@ -101,9 +102,8 @@ private:
     bool m_trayIconAdded = false;
     NOTIFYICONDATAW m_tray{};
     std::wstring m_trayTip;
-    bool m_trayShown = false;   // the shell has been told a frame this session
-    DWORD m_lastTrayTick = 0;   // when it was last told
-    DWORD m_lastPaintTick = 0;  // when the window was last painted
+    DWORD m_lastTrayTick = 0;  // when the shell was last told a tray frame
+    DWORD m_lastPaintTick = 0; // when the window was last painted
 };
 
 // Where the driver puts the file at a final place while its replacement moves in.
