@@ -99,6 +99,11 @@ CInternetSession::CInternetSession(const wchar_t* agent, DWORD_PTR context, DWOR
     m_session.Reset(session);
 }
 
+bool CHttpFile::SetOption(DWORD option, DWORD value) noexcept
+{
+    return m_request && ::InternetSetOptionW(m_request.Get(), option, &value, sizeof value) != FALSE;
+}
+
 std::unique_ptr<CHttpConnection> CInternetSession::GetHttpConnection(const std::wstring& server, INTERNET_PORT port,
                                                                      const wchar_t* userName, const wchar_t* password)
 {

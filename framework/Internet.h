@@ -64,6 +64,8 @@ public:
     void QueryInfoStatusCode(DWORD& status);
     // Up to count body bytes; 0 at the end of the body.
     unsigned Read(void* buffer, unsigned count);
+    // A numeric request option (a timeout, for example); false when it is refused.
+    bool SetOption(DWORD option, DWORD value) noexcept;
     void Close() noexcept { m_request.Reset(); }
 
     HINTERNET Handle() const noexcept { return m_request.Get(); }

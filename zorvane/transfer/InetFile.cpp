@@ -70,6 +70,12 @@ void CInetFile::Run()
         connection = session->GetHttpConnection(server, port);
         request = connection->OpenRequest(L"GET", object, nullptr, 1, nullptr, L"HTTP/1.0", INTERNET_FLAG_RELOAD);
         request->AddRequestHeaders(kHeaders, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+        // A server that accepts and then says nothing must not hold the run
+        // forever: the limits are set on the request itself, where every
+        // implementation of the component takes them.
+        for (DWORD option :
+             {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+            request->SetOption(option, TRANSFER_SILENCE_LIMIT_MS);
         request->SendRequest();
 
         DWORD status = 0;
