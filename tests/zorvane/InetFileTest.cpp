@@ -258,6 +258,21 @@ TEST_F(InetFileTest, ABodyThatEndsEarlyButCleanlyCountsAsComplete)
     EXPECT_EQ(ReadWholeFile(m_folder / L"a.dll.update"), TestHttpServer::GeneratedBody(3000));
 }
 
+TEST_F(InetFileTest, ABodyClosedShortOfItsAnnouncedLengthFailsWithCodeTwo)
+{
+    for (std::size_t cut : {std::size_t(0), std::size_t(1), std::size_t(10000)}) {
+        SCOPED_TRACE(cut);
+        m_window.ClearNotices();
+        TestRoute route;
+        route.generated = 20000;
+        route.cutAfter = cut; // closed cleanly, Content-Length 20000
+        m_server.Route("/cut", route);
+        auto t = MakeTransfer("/cut");
+        EXPECT_EQ(RunToEnd(*t), TRANSFER_HTTP_FAILED);
+        EXPECT_EQ(t->BytesReceived, static_cast<std::int32_t>(cut));
+    }
+}
+
 TEST_F(InetFileTest, AChunkedBodyIsReadToItsEnd)
 {
     TestRoute route;

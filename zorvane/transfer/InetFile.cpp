@@ -95,11 +95,23 @@ void CInetFile::Run()
             }
         }
 
+        // A body that ends before the length its own server announced was cut
+        // short: it fails like a broken connection, so that a truncated file
+        // never replaces an installed one. Without a length, the end of the
+        // connection ends the body.
+        std::uint64_t announced = 0;
+        const bool hasLength = request->QueryInfoContentLength(announced);
+        std::uint64_t received = 0;
+
         BytesReceived = 0;
         for (;;) {
             unsigned n = request->Read(m_buffer, sizeof m_buffer);
-            if (n == 0)
+            if (n == 0) {
+                if (hasLength && received < announced)
+                    code = TRANSFER_HTTP_FAILED;
                 break;
+            }
+            received += n;
             // A write that fails (a full disk) ends the run like a file that
             // cannot be created; the partial file stays closed on disk.
             if (!file.Write(m_buffer, n)) {

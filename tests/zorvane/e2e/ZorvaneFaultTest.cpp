@@ -103,12 +103,18 @@ TEST_F(ZorvaneFault, EachFaultOfTheFilesAnswerEndsAsDescribed)
          Ends::FailedBox, kOld},
         {"chunked without length", Answer([](TestRoute& r) { r.chunked = true; r.chunkSize = 3000; }), 20000,
          Ends::Installed, whole},
-        {"closed after 0 bytes", Answer([](TestRoute& r) { r.cutAfter = 0; }), 20000, Ends::Installed,
-         std::string()},
-        {"closed after 1 byte", Answer([](TestRoute& r) { r.cutAfter = 1; }), 20000, Ends::Installed,
-         whole.substr(0, 1)},
+        {"closed after 0 bytes", Answer([](TestRoute& r) { r.cutAfter = 0; }), 20000, Ends::FailedBox, kOld},
+        {"closed after 1 byte", Answer([](TestRoute& r) { r.cutAfter = 1; }), 20000, Ends::FailedBox, kOld},
         {"closed after half", Answer([](TestRoute& r) { r.cutAfter = 10000; r.chunkSize = 1000; }), 20000,
-         Ends::Installed, whole.substr(0, 10000)},
+         Ends::FailedBox, kOld},
+        {"reset after half", Answer([](TestRoute& r) { r.cutAfter = 10000; r.chunkSize = 1000; r.reset = true; }),
+         20000, Ends::FailedBox, kOld},
+        // Without an announced length the end of the connection is the end of the body.
+        {"closed after half, no length announced", Answer([](TestRoute& r) {
+             r.contentLength = false;
+             r.cutAfter = 10000;
+         }),
+         20000, Ends::Installed, whole.substr(0, 10000)},
         {"longer than listed", Answer([](TestRoute&) {}), 5000, Ends::Installed, whole},
         {"shorter than listed", Answer([](TestRoute&) {}), 90000, Ends::Installed, whole},
         {"never answers, closed by the user", Answer([](TestRoute& r) { r.neverAnswer = true; }), 20000,
