@@ -65,8 +65,10 @@ public:
     bool HasUpdateThread() const noexcept { return static_cast<bool>(m_updateThread); }
     // Waits for the update thread to end by itself (for callers that know it will).
     bool WaitUpdateThread(DWORD timeoutMs);
-    // Asks the thread to stop (no new fetch starts; a running transfer ends at
-    // once) and joins it. The stopped run posts nothing and writes no flag.
+    // Asks the thread to stop and joins it. A running transfer is given up at once
+    // (its thread may stay blocked in the network; it touches nothing of ours), so
+    // the update thread is back from its fetch within one poll and no new fetch
+    // starts. The stopped run posts nothing and writes no flag.
     void StopUpdateThread();
 
     // The notifications: code 10 stores the file progress and the overall
