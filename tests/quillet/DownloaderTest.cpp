@@ -12,6 +12,17 @@
 
 namespace {
 
+// A session and a connection to 127.0.0.1 at port, opened as the update run opens them.
+inline std::shared_ptr<CInternetLink> OpenLink(std::uint16_t port)
+{
+    auto link = std::make_shared<CInternetLink>();
+    link->session.Reset(::InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (link->session)
+        link->connection.Reset(::InternetConnectA(link->session.Get(), "127.0.0.1", port, "", "",
+                                                  INTERNET_SERVICE_HTTP, 0, 0));
+    return link;
+}
+
 struct Event {
     int code;
     int value;         // progress value (code 10)
@@ -93,7 +104,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_server.Start());
-        m_link = qtest::OpenLink(m_server.Port());
+        m_link = OpenLink(m_server.Port());
         ASSERT_TRUE(m_link->connection);
         m_downloader.SetLink(m_link);
     }
@@ -226,7 +237,7 @@ TEST_F(DownloaderTest, NoServerMeansFailureWithoutAFile)
     const std::uint16_t port = closed.Port();
     closed.Stop();
     RecordingDownloader downloader;
-    downloader.SetLink(qtest::OpenLink(port));
+    downloader.SetLink(OpenLink(port));
     std::string url = "/a.dat";
     EXPECT_FALSE(downloader.FetchFile(url, LocalPath(L"a.dat")));
     EXPECT_FALSE(FileExistsAt(m_folder / L"a.dat"));

@@ -8,7 +8,6 @@
 #include <string>
 #include <thread>
 
-#include "Downloader.h"
 
 // Helpers of the Windows tests of the updater.
 namespace qtest {
@@ -22,17 +21,6 @@ inline std::string Narrow(const std::wstring& text)
     std::string out(static_cast<std::size_t>(n), '\0');
     ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
     return out;
-}
-
-// A session and a connection to 127.0.0.1 at port, opened as the update run opens them.
-inline std::shared_ptr<CInternetLink> OpenLink(std::uint16_t port)
-{
-    auto link = std::make_shared<CInternetLink>();
-    link->session.Reset(::InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (link->session)
-        link->connection.Reset(::InternetConnectA(link->session.Get(), "127.0.0.1", port, "", "",
-                                                  INTERNET_SERVICE_HTTP, 0, 0));
-    return link;
 }
 
 // Polls until the condition holds; false on time-out.
