@@ -72,7 +72,10 @@ public:
     void StopUpdateThread();
 
     // The notifications: code 10 stores the file progress and the overall
-    // progress; codes 11 to 13 replace the status line.
+    // progress; codes 11 to 13 replace the status line. Codes 10 to 12 arrive on
+    // the transfer thread with the transfer lock held (see CDownloader), code 13
+    // on the update thread: an override may store values and invalidate parts of
+    // the window, but must never wait for the window's thread.
     void OnProgress(int code, int value) override;
     void OnStatus(int code, const char* text) override;
 
