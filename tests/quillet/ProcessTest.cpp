@@ -236,3 +236,40 @@ TEST_F(QuilletProcessTest, ASelfUpdateRestartsTheCopyWithTheSameParameter)
     ::Sleep(500);
     EXPECT_EQ(HallMessages(), (std::vector<std::string>{"message\t2024\t20\t458764"}));
 }
+
+TEST_F(QuilletProcessTest, ASocketFailureShowsItsMessageAndEnds)
+{
+    ASSERT_TRUE(::CopyFileW(Built(L"quillet_sockfail.exe").c_str(), (m_folder / L"Quillet.exe").c_str(), FALSE));
+    ui::Process p = ui::Process::Start(m_folder / L"Quillet.exe", L"plat", ui::ProgramFolder());
+    ASSERT_TRUE(p.Started());
+    HWND box = ui::WaitForProcessWindow(p.Id(), L"#32770", kWait);
+    ASSERT_NE(box, nullptr);
+    ui::MessageBoxInfo info = ui::ReadMessageBox(box);
+    EXPECT_EQ(info.text, L"Windows 套接字初始化失败。");
+    EXPECT_EQ(info.buttons.size(), 1u);
+    ui::PressButton(box, IDOK);
+    EXPECT_TRUE(p.WaitExit(kWait));
+    // It ended before the role decision: no copy, nothing started.
+    EXPECT_FALSE(FileExistsAt(m_folder / L"Quillet.san"));
+    EXPECT_EQ(::FindWindowA(nullptr, kHallTitle), nullptr);
+}
+
+TEST(QuilletProgramFile, CarriesTheManifestThatAsksForAdministratorRights)
+{
+    HMODULE image = ::LoadLibraryExW(Built(L"Quillet.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(image, nullptr);
+    HRSRC res = ::FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)); // RT_MANIFEST
+    ASSERT_NE(res, nullptr);
+    const char* data = static_cast<const char*>(::LockResource(::LoadResource(image, res)));
+    std::string manifest(data, ::SizeofResource(image, res));
+    EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
+    EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
+    EXPECT_NE(manifest.find("name=\"Quillet.exe.manifest\""), std::string::npos);
+    EXPECT_NE(manifest.find("version=\"1.0.0.0\""), std::string::npos);
+    EXPECT_NE(manifest.find("processorArchitecture=\"X86\""), std::string::npos);
+    // The description in the manifest's own encoding, UTF-8.
+    EXPECT_NE(manifest.find(u8"<description>Vexa游戏大厅更新</description>"), std::string::npos);
+    // The dialog template the window is made from.
+    EXPECT_NE(::FindResourceW(image, MAKEINTRESOURCEW(102), MAKEINTRESOURCEW(5)), nullptr); // RT_DIALOG
+    ::FreeLibrary(image);
+}
