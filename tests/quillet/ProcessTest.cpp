@@ -273,3 +273,30 @@ TEST(QuilletProgramFile, CarriesTheManifestThatAsksForAdministratorRights)
     EXPECT_NE(::FindResourceW(image, MAKEINTRESOURCEW(102), MAKEINTRESOURCEW(5)), nullptr); // RT_DIALOG
     ::FreeLibrary(image);
 }
+
+TEST_F(QuilletProcessTest, ClosingTheWindowDuringABlockedTransferEndsTheProcess)
+{
+    UseTestServer();
+    TestRoute list;
+    list.body = "\\:big.dat:1\r\nend\r\n";
+    m_server.Route("/Vexaupdate/12/filelist.list", list);
+    TestRoute never;
+    never.neverAnswer = true; // the transfer waits in the network until the server stops
+    m_server.Route("/Vexaupdate/12/release/big.dat", never);
+    ui::Process hall = StartHall();
+
+    Launch(L"12,7");
+    HWND wnd = WaitForTitle(kGameTitle, kWait);
+    ASSERT_NE(wnd, nullptr);
+    HANDLE worker = OpenWindowProcess(wnd);
+    ASSERT_NE(worker, nullptr);
+    ASSERT_TRUE(qtest::WaitFor([&] { return m_server.RequestCount("/Vexaupdate/12/release/big.dat") == 1; },
+                               static_cast<int>(kWait)));
+    // The close button ends the dialog with IDOK while the fetch is blocked.
+    ::PostMessageA(wnd, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitProcessEnd(worker, kWait));
+    ::CloseHandle(worker);
+    // The run had not succeeded yet: the hall is not notified.
+    ::Sleep(300);
+    EXPECT_TRUE(HallMessages().empty());
+}
