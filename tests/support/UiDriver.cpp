@@ -1,5 +1,7 @@
 #include "UiDriver.h"
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 
 namespace ui {
@@ -316,6 +318,32 @@ Image CaptureWindow(HWND wnd)
     RECT r;
     ::GetWindowRect(wnd, &r);
     return CaptureScreen(r);
+}
+
+} // namespace ui
+
+namespace ui {
+
+bool WaitNoProcessNamed(const std::wstring& exeName, DWORD timeoutMs)
+{
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        bool found = false;
+        HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot != INVALID_HANDLE_VALUE) {
+            PROCESSENTRY32W entry{};
+            entry.dwSize = sizeof entry;
+            for (BOOL more = ::Process32FirstW(snapshot, &entry); more && !found;
+                 more = ::Process32NextW(snapshot, &entry))
+                found = ::lstrcmpiW(entry.szExeFile, exeName.c_str()) == 0;
+            ::CloseHandle(snapshot);
+        }
+        if (!found)
+            return true;
+        if (::GetTickCount() - start >= timeoutMs)
+            return false;
+        ::Sleep(20);
+    }
 }
 
 } // namespace ui

@@ -42,6 +42,10 @@ private:
     DWORD m_exitCode = STILL_ACTIVE;
 };
 
+// Waits until no process runs whose program file name is "exeName" (for example a
+// program that another process started and did not wait for). True when none runs.
+bool WaitNoProcessNamed(const std::wstring& exeName, DWORD timeoutMs);
+
 struct WindowInfo {
     HWND hwnd = nullptr;
     DWORD processId = 0;

@@ -138,6 +138,8 @@ protected:
 
     int HallStarts() const
     {
+        // The hall double runs on its own: its log is read once it has ended.
+        EXPECT_TRUE(ui::WaitNoProcessNamed(L"Mirabond.exe", 30000));
         std::string log = ReadWholeFile(ui::ProgramFolder() + L"Mirabond.exe.log");
         int n = 0;
         for (size_t p = 0; (p = log.find("started\t", p)) != std::string::npos; ++p)
@@ -146,8 +148,6 @@ protected:
     }
     int NewHallStarts() const
     {
-        // The hall runs on its own; give it a moment to leave its mark.
-        ::Sleep(500);
         return HallStarts() - m_hallStartsBefore;
     }
 

@@ -83,7 +83,13 @@ protected:
             kWait);
     }
 
-    bool HallStarted() const { return ReadWholeFile(Installed(L"Mirabond.exe.log")).find("started\t") != std::string::npos; }
+    // The hall double runs on after the program has ended: its line is read once
+    // it has ended too.
+    bool HallStarted() const
+    {
+        EXPECT_TRUE(ui::WaitNoProcessNamed(L"Mirabond.exe", kWait));
+        return ReadWholeFile(Installed(L"Mirabond.exe.log")).find("started\t") != std::string::npos;
+    }
 
     TestHttpServer m_server;
     TempFolder m_folder;

@@ -1,4 +1,4 @@
-// Links into a test build of Zorvane in place of the Winsock import, so that the
+// Links into a test build of a program in place of the Winsock import, so that the
 // program's socket start-up fails the way a broken Winsock would make it fail.
 #include <winsock2.h>
 
