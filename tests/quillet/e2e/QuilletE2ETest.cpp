@@ -113,6 +113,58 @@ int ExpectedFill(int progress)
     return static_cast<int>(static_cast<double>(fraction) * 300);
 }
 
+// Pixels of a 20 x 20 region of a screenshot that differ from a skin bitmap.
+int Mismatches(const ui::Image& shot, int left, int top, const std::wstring& bitmapFile)
+{
+    HBITMAP bmp = static_cast<HBITMAP>(::LoadImageW(nullptr, bitmapFile.c_str(), IMAGE_BITMAP, 20, 20, LR_LOADFROMFILE));
+    if (!bmp)
+        return -1;
+    HDC screen = ::GetDC(nullptr);
+    HDC mem = ::CreateCompatibleDC(screen);
+    HGDIOBJ old = ::SelectObject(mem, bmp);
+    int n = 0;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x)
+            n += ::GetPixel(mem, x, y) == shot.Pixel(left + x, top + y) ? 0 : 1;
+    ::SelectObject(mem, old);
+    ::DeleteDC(mem);
+    ::ReleaseDC(nullptr, screen);
+    ::DeleteObject(bmp);
+    return n;
+}
+
+// Real pointer input (the system moves the pointer and presses its button).
+void PointerTo(int x, int y)
+{
+    ::SetCursorPos(x, y);
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = x * 65535 / (::GetSystemMetrics(SM_CXSCREEN) - 1);
+    in.mi.dy = y * 65535 / (::GetSystemMetrics(SM_CYSCREEN) - 1);
+    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    ::SendInput(1, &in, sizeof in);
+    ::Sleep(60);
+}
+
+void LeftButton(bool down)
+{
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+    ::SendInput(1, &in, sizeof in);
+    ::Sleep(100);
+}
+
+// Drags with the real pointer from (x, y) by (dx, dy) in a few steps.
+void Drag(int x, int y, int dx, int dy)
+{
+    PointerTo(x, y);
+    LeftButton(true);
+    for (int step = 1; step <= 5; ++step)
+        PointerTo(x + dx * step / 5, y + dy * step / 5);
+    LeftButton(false);
+}
+
 class QuilletE2E : public ::testing::Test {
 protected:
     void SetUp() override
@@ -481,7 +533,9 @@ TEST_F(QuilletE2E, TheCloseButtonDuringADownloadEndsTheRunAndStartsTheHall)
     ui::PostMouse(button, WM_MOUSEMOVE, 10, 10);
     ui::PostMouse(button, WM_LBUTTONDOWN, 10, 10, MK_LBUTTON);
     ui::Pump(300);
-    SaveShot(ui::CaptureWindow(wnd), L"quillet-close-pressed.bmp");
+    ui::Image pressed = ui::CaptureWindow(wnd);
+    SaveShot(pressed, L"quillet-close-pressed.bmp");
+    EXPECT_EQ(Mismatches(pressed, 370, 8, m_skin + L"\\btn_exit3.bmp"), 0);
     ui::PostMouse(button, WM_LBUTTONUP, 10, 10);
 
     ASSERT_TRUE(WaitFor([&] { return HallStarts() == 1; }, 10000));
@@ -564,6 +618,56 @@ TEST_F(QuilletE2E, WithoutASkinTheWindowIsPlainAndTheCloseButtonDrawsItsOwnFace)
     EXPECT_GT(GetRValue(bottom), 225);
     EXPECT_EQ(GetRValue(bottom), GetGValue(bottom));
     EXPECT_GT(GetBValue(bottom), GetRValue(bottom));
+
+    ui::PostKey(wnd, VK_ESCAPE);
+    ASSERT_NE(worker, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(worker, kWait), WAIT_OBJECT_0);
+    ::CloseHandle(worker);
+    EXPECT_EQ(HallStarts(), 0);
+}
+
+TEST_F(QuilletE2E, TheBackgroundDragsTheWindowAndTheCloseButtonDoesNot)
+{
+    ServersAt(QUILLET_E2E_PORT, 2);
+    Launch();
+    HWND wnd = Window(kHallTitle);
+    ASSERT_NE(wnd, nullptr);
+    HANDLE worker = WorkerOf(wnd);
+    ui::Pump(500);
+    RECT before;
+    ::GetWindowRect(wnd, &before);
+    Drag(before.left + 200, before.top + 100, -60, 40);
+    ASSERT_TRUE(WaitFor([&] {
+        RECT r;
+        ::GetWindowRect(wnd, &r);
+        return r.left != before.left;
+    }, 3000));
+    ui::Pump(300);
+    RECT moved;
+    ::GetWindowRect(wnd, &moved);
+    // The window follows the pointer from the first move with the button down on:
+    // at least the last four of the five steps, at most the whole way.
+    EXPECT_LE(moved.left, before.left - 48);
+    EXPECT_GE(moved.left, before.left - 60);
+    EXPECT_GE(moved.top, before.top + 32);
+    EXPECT_LE(moved.top, before.top + 40);
+
+    // On the close button: hovering shows its hover image; a drag that leaves it
+    // moves nothing and clicks nothing.
+    PointerTo(moved.left + 380, moved.top + 18);
+    ui::Pump(300);
+    ui::Image hover = ui::CaptureWindow(wnd);
+    SaveShot(hover, L"quillet-close-hover.bmp");
+    EXPECT_EQ(Mismatches(hover, 370, 8, m_skin + L"\\btn_exit2.bmp"), 0);
+    EXPECT_GT(Mismatches(hover, 370, 8, m_skin + L"\\btn_exit1.bmp"), 0);
+    Drag(moved.left + 380, moved.top + 18, -80, 60);
+    ui::Pump(500);
+    RECT after;
+    ::GetWindowRect(wnd, &after);
+    EXPECT_EQ(after.left, moved.left);
+    EXPECT_EQ(after.top, moved.top);
+    EXPECT_TRUE(::IsWindow(wnd));
+    PointerTo(5, 5);
 
     ui::PostKey(wnd, VK_ESCAPE);
     ASSERT_NE(worker, nullptr);
