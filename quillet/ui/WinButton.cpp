@@ -102,13 +102,17 @@ void CWinButton::Detach()
 
 void CWinButton::FreeDrawingObjects()
 {
-    for (HGDIOBJ* object : {reinterpret_cast<HGDIOBJ*>(&m_font), reinterpret_cast<HGDIOBJ*>(&m_borderPen),
-                            reinterpret_cast<HGDIOBJ*>(&m_leftPen), reinterpret_cast<HGDIOBJ*>(&m_rightPen),
-                            reinterpret_cast<HGDIOBJ*>(&m_topPen), reinterpret_cast<HGDIOBJ*>(&m_bottomPen)}) {
-        if (*object)
-            ::DeleteObject(*object);
-        *object = nullptr;
-    }
+    auto free = [](auto& object) {
+        if (object)
+            ::DeleteObject(object);
+        object = nullptr;
+    };
+    free(m_font);
+    free(m_borderPen);
+    free(m_leftPen);
+    free(m_rightPen);
+    free(m_topPen);
+    free(m_bottomPen);
 }
 
 LRESULT CALLBACK CWinButton::ButtonProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -201,15 +205,17 @@ void CWinButton::OnPaint()
 {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(m_hWnd, &ps);
-    int saved = ::SaveDC(dc);
     CRegionHandle region(::CreateRectRgn(0, 0, 0, 0));
-    // A window without a region of its own is drawn unclipped.
-    if (region && ::GetWindowRgn(m_hWnd, region.Get()) != ERROR) {
-        if (::SelectClipRgn(dc, region.Get()) == ERROR)
-            Trace("SelectClipRgn ERROR");
+    {
+        CSavedDc state(dc);
+        // A window without a region of its own is drawn unclipped (an empty
+        // region as the clip would hide the whole face).
+        if (region && ::GetWindowRgn(m_hWnd, region.Get()) != ERROR) {
+            if (::SelectClipRgn(dc, region.Get()) == ERROR)
+                Trace("SelectClipRgn ERROR");
+        }
+        DrawFace(dc);
     }
-    DrawFace(dc);
-    ::RestoreDC(dc, saved);
     ::EndPaint(m_hWnd, &ps);
 }
 
