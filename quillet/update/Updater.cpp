@@ -22,8 +22,7 @@ void CUpdater::LoadUpdateServers()
 
 std::string CUpdater::StatusText() const
 {
-    CScopedLock lock(m_statusLock);
-    return m_status;
+    return m_status.Copy();
 }
 
 std::vector<FileEntry> CUpdater::DownloadList() const
@@ -138,10 +137,7 @@ void CUpdater::OnStatus(int code, const char* text)
     default:
         return;
     }
-    {
-        CScopedLock lock(m_statusLock);
-        m_status.swap(line);
-    }
+    m_status.Replace(std::move(line));
     Invalidate(AREA_STATUS);
 }
 

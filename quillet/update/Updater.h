@@ -11,6 +11,7 @@
 #include "Downloader.h"
 #include "FileList.h"
 #include "Handle.h"
+#include "StatusLine.h"
 #include "UpdateServerList.h"
 
 // The one update of the game-center updater: picks an update server, runs the
@@ -52,7 +53,7 @@ public:
     std::int32_t OverallProgress() const noexcept { return m_overallProgress.load(std::memory_order_relaxed); }
     std::int32_t EntryCount() const noexcept { return m_entryCount.load(std::memory_order_relaxed); }
     std::int32_t EntryIndex() const noexcept { return m_entryIndex.load(std::memory_order_relaxed); }
-    // A copy of the status line, taken under its lock.
+    // A whole copy of the status line (see CStatusLine).
     std::string StatusText() const;
 
     // Set by the run; read after the posted OK command has ended the dialog.
@@ -110,8 +111,7 @@ private:
     std::string m_programFolder;
     HWND m_window = nullptr;
 
-    mutable CCriticalSection m_statusLock;
-    std::string m_status;
+    CStatusLine m_status;
     std::atomic<std::int32_t> m_fileProgress{10000};
     std::atomic<std::int32_t> m_overallProgress{10000};
     std::atomic<std::int32_t> m_entryCount{0};
