@@ -69,6 +69,29 @@ void CHttpFile::QueryInfoStatusCode(DWORD& status)
         ThrowLastError();
 }
 
+bool CHttpFile::QueryInfoContentLength(std::uint64_t& length) noexcept
+{
+    // As text: a length past 4 GiB does not fit the component's number form.
+    wchar_t text[32] = {};
+    DWORD size = sizeof text - sizeof text[0];
+    DWORD index = 0;
+    if (!::HttpQueryInfoW(m_request.Get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, &index))
+        return false;
+    std::uint64_t value = 0;
+    const wchar_t* p = text;
+    if (*p < L'0' || *p > L'9')
+        return false;
+    for (; *p >= L'0' && *p <= L'9'; ++p) {
+        if (value > (UINT64_MAX - 9) / 10)
+            return false;
+        value = value * 10 + static_cast<std::uint64_t>(*p - L'0');
+    }
+    if (*p != L'\0')
+        return false;
+    length = value;
+    return true;
+}
+
 unsigned CHttpFile::Read(void* buffer, unsigned count)
 {
     DWORD read = 0;
@@ -97,6 +120,11 @@ CInternetSession::CInternetSession(const wchar_t* agent, DWORD_PTR context, DWOR
     if (!session)
         ThrowLastError();
     m_session.Reset(session);
+}
+
+bool CHttpFile::SetOption(DWORD option, DWORD value) noexcept
+{
+    return m_request && ::InternetSetOptionW(m_request.Get(), option, &value, sizeof value) != FALSE;
 }
 
 std::unique_ptr<CHttpConnection> CInternetSession::GetHttpConnection(const std::wstring& server, INTERNET_PORT port,

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -62,8 +63,12 @@ public:
     void AddRequestHeaders(const std::wstring& headers, DWORD modifiers);
     void SendRequest();
     void QueryInfoStatusCode(DWORD& status);
+    // The Content-Length the server sent; false when it sent none (or no number).
+    bool QueryInfoContentLength(std::uint64_t& length) noexcept;
     // Up to count body bytes; 0 at the end of the body.
     unsigned Read(void* buffer, unsigned count);
+    // A numeric request option (a timeout, for example); false when it is refused.
+    bool SetOption(DWORD option, DWORD value) noexcept;
     void Close() noexcept { m_request.Reset(); }
 
     HINTERNET Handle() const noexcept { return m_request.Get(); }

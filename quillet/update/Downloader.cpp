@@ -5,33 +5,70 @@
 #include <process.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "CriticalSection.h"
 
 namespace {
 
-// Guards busy, the transfer's request and the thread hand-over between the
-// transfer thread and the waiting caller.
+// Guards busy, the transfer thread, the owner link of every transfer and the
+// hook calls. Never destroyed: a transfer thread that was given up may still wake
+// while the process runs its exit handlers, and it takes this lock first.
 CCriticalSection& TransferLock()
 {
-    static CCriticalSection lock;
-    return lock;
+    static CCriticalSection* lock = new CCriticalSection;
+    return *lock;
 }
 
 constexpr DWORD kPollMs = 100;
 
 } // namespace
 
+// One transfer, shared by the owner and its transfer thread. Everything but the
+// block and the request's use in a blocking call is read and written under the
+// transfer lock.
+struct TransferState {
+    CDownloader* owner = nullptr; // null once the owner has given the transfer up
+    std::shared_ptr<CInternetLink> link; // keeps the connection open for the request
+    std::string urlPath;
+    std::string localPath;
+    HINTERNET request = nullptr; // opened and closed by the transfer thread
+    bool busy = true;
+    bool result = false;
+    CTransferMeter meter;
+    std::vector<char> block = std::vector<char>(TRANSFER_BLOCK);
+
+    void CloseRequest()
+    {
+        if (request) {
+            ::InternetCloseHandle(request);
+            request = nullptr;
+        }
+    }
+
+    bool Run();
+};
+
 CDownloader::~CDownloader()
 {
-    RequestCancel();
-    AbortTransfer();
+    Abandon();
 }
 
 void CDownloader::RequestCancel()
 {
     m_cancel = true;
-    CloseRequest();
+    Abandon();
+}
+
+void CDownloader::Abandon()
+{
+    CScopedLock lock(TransferLock());
+    if (m_transfer) {
+        m_transfer->owner = nullptr;
+        m_transfer.reset();
+    }
+    // Closing our handle to the thread neither ends nor waits for it.
+    m_thread.Reset();
 }
 
 void CDownloader::OnProgress(int, int)
@@ -52,113 +89,106 @@ bool CDownloader::FetchFile(std::string& urlPath, const std::string& localPath)
     for (char& c : urlPath)
         if (c == '\\')
             c = '/';
-    // A transfer that is still registered is ended first (normally there is none).
-    AbortTransfer();
-    m_abort = false;
-    if (m_cancel)
-        return false;
-
     m_urlPath = urlPath;
     m_localPath = localPath;
-    m_meter.Reset(Now());
     m_speed = 0;
     m_contentLength = 0;
     m_bytesReceived = 0;
+
+    // A transfer that is still registered is given up first (normally there is none).
+    Abandon();
+    if (m_cancel)
+        return false;
+
+    auto state = std::make_shared<TransferState>();
+    state->owner = this;
+    state->link = m_link;
+    state->urlPath = m_urlPath;
+    state->localPath = m_localPath;
+    state->meter.Reset(Now());
     {
         CScopedLock lock(TransferLock());
-        m_busy = true;
-        m_result = true;
+        // A cancel from another thread since the check above.
+        if (m_cancel)
+            return false;
+        m_transfer = state;
+        // The thread's own reference; it drops it when it ends.
+        auto* ref = new std::shared_ptr<TransferState>(state);
+        HANDLE thread = reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, TransferEntry, ref, 0, nullptr));
+        if (!thread) {
+            delete ref;
+            m_transfer.reset();
+            return false;
+        }
+        m_thread.Reset(thread);
     }
-    HANDLE thread = reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, TransferEntry, this, 0, nullptr));
-    if (!thread) {
-        CScopedLock lock(TransferLock());
-        m_busy = false;
-        return false;
-    }
-    m_thread.Reset(thread);
 
+    CKernelHandle finished;
+    bool result = false;
     for (;;) {
         {
             CScopedLock lock(TransferLock());
-            if (!m_busy)
+            if (!state->owner)
+                return false; // given up meanwhile; the thread is on its own
+            if (!state->busy) {
+                result = state->result;
+                m_transfer.reset();
+                finished = std::move(m_thread);
                 break;
+            }
         }
         ::Sleep(kPollMs);
     }
-    // The thread has nothing left to do but return; join it.
-    ::WaitForSingleObject(m_thread.Get(), INFINITE);
-    m_thread.Reset();
-    return m_result;
+    // The thread has nothing left to do but return.
+    if (finished)
+        ::WaitForSingleObject(finished.Get(), INFINITE);
+    return result;
 }
 
-unsigned __stdcall CDownloader::TransferEntry(LPVOID parameter)
+unsigned __stdcall CDownloader::TransferEntry(void* parameter)
 {
-    CDownloader* self = static_cast<CDownloader*>(parameter);
+    std::shared_ptr<TransferState> state = std::move(*static_cast<std::shared_ptr<TransferState>*>(parameter));
+    delete static_cast<std::shared_ptr<TransferState>*>(parameter);
     bool result = false;
     try {
-        result = self->Transfer();
+        result = state->Run();
     } catch (...) {
         // Nothing may leave the thread; a failure is a failed transfer.
         result = false;
     }
+    state->CloseRequest();
     CScopedLock lock(TransferLock());
-    self->m_result = result;
-    self->m_busy = false;
+    state->result = result;
+    state->busy = false;
     return 0;
 }
 
-bool CDownloader::RegisterRequest(HINTERNET request)
+bool TransferState::Run()
 {
-    CScopedLock lock(TransferLock());
-    if (m_abort || m_cancel) {
-        ::InternetCloseHandle(request);
-        return false;
+    CCriticalSection& cs = TransferLock();
+    // Each step that reaches the owner (a hook, its counters, its clock) or that
+    // must not happen for an abandoned transfer (opening the request, creating or
+    // writing the file) runs under the lock and first checks the owner link.
+    {
+        CScopedLock lock(cs);
+        if (!owner)
+            return false;
+        owner->OnStatus(NOTIFY_FETCH_BEGIN, localPath.c_str());
+        if (!owner || !link)
+            return false;
+        request = ::HttpOpenRequestA(link->connection.Get(), "GET", urlPath.c_str(), "HTTP/1.0", nullptr, nullptr,
+                                     INTERNET_FLAG_NO_CACHE_WRITE, 0);
+        if (!request)
+            return false;
     }
-    m_request = request;
-    return true;
-}
+    HINTERNET h = request;
 
-void CDownloader::CloseRequest()
-{
-    CScopedLock lock(TransferLock());
-    if (m_request) {
-        ::InternetCloseHandle(m_request);
-        m_request = nullptr;
-    }
-}
-
-void CDownloader::AbortTransfer()
-{
-    if (!m_thread)
-        return;
-    m_abort = true;
-    CloseRequest();
-    ::WaitForSingleObject(m_thread.Get(), INFINITE);
-    m_thread.Reset();
-    CScopedLock lock(TransferLock());
-    m_busy = false;
-}
-
-bool CDownloader::Transfer()
-{
-    OnStatus(NOTIFY_FETCH_BEGIN, m_localPath.c_str());
-
-    HINTERNET request = ::HttpOpenRequestA(m_connection, "GET", m_urlPath.c_str(), "HTTP/1.0", nullptr, nullptr,
-                                           INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (!request || !RegisterRequest(request))
-        return false;
-    // From here the request is closed on every path, by us or by an abort.
-    struct Closer {
-        CDownloader* self;
-        ~Closer() { self->CloseRequest(); }
-    } closer{this};
-
-    if (!::HttpSendRequestA(request, nullptr, 0, nullptr, 0) || Stopping())
+    if (!::HttpSendRequestA(h, nullptr, 0, nullptr, 0))
         return false;
 
     char status[16] = {};
     DWORD size = sizeof status;
-    if (!::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE, status, &size, nullptr))
+    if (!::HttpQueryInfoA(h, HTTP_QUERY_STATUS_CODE, status, &size, nullptr))
         return false;
     if (ParseDecimal(std::string_view(status, size)) != 200)
         return false;
@@ -166,37 +196,60 @@ bool CDownloader::Transfer()
     char length[32] = {};
     size = sizeof length;
     DWORD index = 0;
-    if (!::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, length, &size, &index))
+    if (!::HttpQueryInfoA(h, HTTP_QUERY_CONTENT_LENGTH, length, &size, &index))
         return false;
     const std::uint64_t contentLength = ParseDecimal(std::string_view(length, size));
-    m_contentLength = contentLength > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(contentLength);
-    m_bytesReceived = 0;
-    std::uint64_t local = 0;
 
-    std::FILE* file = std::fopen(m_localPath.c_str(), "wb+");
-    if (!file)
-        return false;
-    const auto now = [this] { return Now(); };
+    std::FILE* file = nullptr;
+    {
+        CScopedLock lock(cs);
+        if (!owner)
+            return false;
+        owner->m_contentLength = contentLength > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(contentLength);
+        owner->m_bytesReceived = 0;
+        file = std::fopen(localPath.c_str(), "wb+");
+        if (!file)
+            return false;
+    }
+    struct FileCloser {
+        std::FILE*& f;
+        ~FileCloser()
+        {
+            if (f)
+                std::fclose(f);
+        }
+    } closeFile{file};
+
+    std::uint64_t local = 0;
     for (;;) {
         DWORD n = 0;
-        if (Stopping() || !::InternetReadFile(request, m_block, sizeof m_block, &n) || n == 0)
+        if (!::InternetReadFile(h, block.data(), static_cast<DWORD>(block.size()), &n) || n == 0)
             break;
-        // A write that fails (a full disk) fails the transfer: the file is not what was sent.
-        if (std::fwrite(m_block, 1, n, file) != n) {
-            std::fclose(file);
+        CScopedLock lock(cs);
+        if (!owner)
             return false;
-        }
+        // A write that fails (a full disk) fails the transfer: the file is not what was sent.
+        if (std::fwrite(block.data(), 1, n, file) != n)
+            return false;
         local += n;
-        m_bytesReceived = static_cast<std::uint32_t>(local);
-        bool progressDue = m_meter.OnBlock(local, now);
-        m_speed = m_meter.Speed();
+        owner->m_bytesReceived = static_cast<std::uint32_t>(local);
+        const CDownloader* clock = owner;
+        bool progressDue = meter.OnBlock(local, [clock] { return clock->Now(); });
+        owner->m_speed = meter.Speed();
         if (progressDue)
-            OnProgress(NOTIFY_PROGRESS, TransferProgress(local, contentLength));
+            owner->OnProgress(NOTIFY_PROGRESS, TransferProgress(local, contentLength));
     }
-    OnProgress(NOTIFY_PROGRESS, TransferProgress(local, contentLength));
+    {
+        CScopedLock lock(cs);
+        if (!owner)
+            return false;
+        owner->OnProgress(NOTIFY_PROGRESS, TransferProgress(local, contentLength));
+    }
     std::fclose(file);
-    if (Stopping())
+    file = nullptr;
+    CScopedLock lock(cs);
+    if (!owner)
         return false;
-    OnStatus(NOTIFY_FETCH_END, m_localPath.c_str());
+    owner->OnStatus(NOTIFY_FETCH_END, localPath.c_str());
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "Handle.h"
@@ -17,25 +18,54 @@ constexpr int NOTIFY_FETCH_BEGIN = 11; // OnStatus: a transfer begins; text = lo
 constexpr int NOTIFY_FETCH_END = 12;   // OnStatus: a transfer completed; text = local path
 constexpr int NOTIFY_TEXT = 13;        // OnStatus: a status text of the update run
 
+// The size of the blocks a body is copied in.
+constexpr std::size_t TRANSFER_BLOCK = 10000;
+
+struct TransferState;
+
+// The internet session and the HTTP connection of one update run. Shared by the
+// run and every transfer it starts, so that a transfer that was given up while
+// blocked keeps its connection alive until it wakes; the last holder closes both.
+struct CInternetLink {
+    CInternetHandle session;
+    CInternetHandle connection; // closed before the session
+    ~CInternetLink() { connection.Reset(); }
+};
+
 // Fetches one URL path of the update server into one local file with an HTTP/1.0
 // GET, on a transfer thread of its own for which the caller waits. The session
 // and the connection are opened by the owner (the update run).
+//
+// A call into WinINet that waits for the network cannot always be woken (closing
+// its request handle does not wake it everywhere), so nobody ever waits for a
+// transfer thread that may be blocked. The transfer's state lives in a shared
+// record; the owner can give the transfer up at any moment (RequestCancel, a new
+// fetch, the destructor) by marking the record abandoned under the process-wide
+// lock. From then on the transfer thread touches nothing of the owner: when it
+// wakes it closes its own request and file and ends. Its request handle is
+// closed by that thread alone, so that a handle value the system hands out again
+// can never be read by a thread that was given up.
 class CDownloader {
 public:
     CDownloader() = default;
-    // Ends a transfer that is still running (see AbortTransfer).
+    // Gives up a transfer that is still running; does not wait for its thread.
     virtual ~CDownloader();
     CDownloader(const CDownloader&) = delete;
     CDownloader& operator=(const CDownloader&) = delete;
 
-    // Called on the transfer thread; both do nothing here.
+    // Both do nothing here. They are called on the transfer thread with the
+    // process-wide transfer lock held, so that giving the transfer up can never
+    // race a call in progress: an override must return promptly and must not wait
+    // for the window's thread (no SendMessage, no lock the window holds while it
+    // ends the updater). InvalidateRect and PostMessage are fine.
     virtual void OnProgress(int code, int value);
     virtual void OnStatus(int code, const char* text);
 
     // Blocking. True when the server answered 200 with a Content-Length, the local
     // file was created and the body was read to its end (or until the connection
     // broke). Every "\" of the URL path becomes "/" before it is sent. An existing
-    // local file is only touched once status and length have been accepted.
+    // local file is only touched once status and length have been accepted. False
+    // at once when the transfer is given up (RequestCancel).
     bool FetchFile(std::string& urlPath, const std::string& localPath);
 
     // Counters of the current transfer, read by the progress panel.
@@ -43,46 +73,36 @@ public:
     std::uint32_t Speed() const noexcept { return m_speed.load(std::memory_order_relaxed); }
     std::uint32_t BytesReceived() const noexcept { return m_bytesReceived.load(std::memory_order_relaxed); }
 
-    void SetConnection(HINTERNET connection) noexcept { m_connection = connection; }
-    HINTERNET Connection() const noexcept { return m_connection; }
+    // The connection that the next fetches use (none: they fail).
+    void SetLink(std::shared_ptr<CInternetLink> link) noexcept { m_link = std::move(link); }
+    HINTERNET Connection() const noexcept { return m_link ? m_link->connection.Get() : nullptr; }
 
-    // From any thread: the running transfer stops after its current block (or at
-    // once when it waits in WinINet, since its request handle is closed), and no
-    // further fetch starts until ClearCancel. Does not wait.
+    // From any thread, without waiting: the running transfer is given up (its
+    // FetchFile answers false within one poll), and no further fetch starts until
+    // ClearCancel. No hook is called once this has returned.
     void RequestCancel();
     bool Cancelled() const noexcept { return m_cancel.load(); }
     void ClearCancel() noexcept { m_cancel = false; }
 
 protected:
-    // On the thread that fetches (or the destructor): ends a transfer thread that
-    // is still registered and joins it. The transfer is told to stop and its
-    // request handle is closed; nothing is killed.
-    void AbortTransfer();
-
-    // The millisecond timer; a test build may replace it.
+    // The millisecond timer (timeGetTime); a test may replace it. Called on the
+    // fetching thread and, under the transfer lock, on the transfer thread.
     virtual std::uint32_t Now() const;
 
 private:
-    static unsigned __stdcall TransferEntry(void* self);
-    bool Transfer();
-    // The request of the running transfer: registered under the lock, so that an
-    // abort can close it; false when an abort came first (the request is closed then).
-    bool RegisterRequest(HINTERNET request);
-    void CloseRequest();
-    bool Stopping() const noexcept { return m_abort || m_cancel; }
+    friend struct TransferState;
+    static unsigned __stdcall TransferEntry(void* state);
+    // Detaches the registered transfer (if any) under the lock.
+    void Abandon();
 
-    HINTERNET m_connection = nullptr; // owned by the update run
+    std::shared_ptr<CInternetLink> m_link; // opened by the update run
     std::string m_urlPath;
     std::string m_localPath;
-    CKernelHandle m_thread;            // the transfer thread, until it is joined
-    bool m_busy = false;               // under the process-wide lock
-    bool m_result = false;
-    HINTERNET m_request = nullptr;     // under the process-wide lock
-    std::atomic<bool> m_abort{false};  // this transfer only
+    // Under the process-wide lock: the running transfer and its thread.
+    std::shared_ptr<TransferState> m_transfer;
+    CKernelHandle m_thread;
     std::atomic<bool> m_cancel{false}; // sticky, from RequestCancel
-    CTransferMeter m_meter;
     std::atomic<std::uint32_t> m_speed{0};
     std::atomic<std::uint32_t> m_contentLength{0};
     std::atomic<std::uint32_t> m_bytesReceived{0};
-    char m_block[10000];
 };

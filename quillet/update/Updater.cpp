@@ -163,23 +163,26 @@ bool CUpdater::RunUpdate()
     m_overallProgress = 0;
     Invalidate(AREA_OVERALL_BAR);
 
-    CInternetHandle session(::InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (!session) {
+    auto link = std::make_shared<CInternetLink>();
+    link->session.Reset(::InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (!link->session) {
         Notify(TEXT_INIT_FAILED);
         return false;
     }
     Notify(TEXT_CONNECTING);
-    CInternetHandle connection(::InternetConnectA(session.Get(), m_host.c_str(), m_port, "", "",
-                                                  INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection) {
-        session.Reset();
+    link->connection.Reset(::InternetConnectA(link->session.Get(), m_host.c_str(), m_port, "", "",
+                                              INTERNET_SERVICE_HTTP, 0, 0));
+    if (!link->connection) {
+        link.reset();
         Notify(TEXT_CONNECT_FAILED);
         return false;
     }
-    SetConnection(connection.Get());
+    // The handles close when the run and the last of its transfers let them go.
+    SetLink(link);
+    link.reset();
     struct Detach {
         CDownloader* self;
-        ~Detach() { self->SetConnection(nullptr); }
+        ~Detach() { self->SetLink(nullptr); }
     } detach{this};
 
     ::CreateDirectoryA("updatetmp", nullptr);

@@ -65,12 +65,17 @@ public:
     bool HasUpdateThread() const noexcept { return static_cast<bool>(m_updateThread); }
     // Waits for the update thread to end by itself (for callers that know it will).
     bool WaitUpdateThread(DWORD timeoutMs);
-    // Asks the thread to stop (no new fetch starts; a running transfer ends at
-    // once) and joins it. The stopped run posts nothing and writes no flag.
+    // Asks the thread to stop and joins it. A running transfer is given up at once
+    // (its thread may stay blocked in the network; it touches nothing of ours), so
+    // the update thread is back from its fetch within one poll and no new fetch
+    // starts. The stopped run posts nothing and writes no flag.
     void StopUpdateThread();
 
     // The notifications: code 10 stores the file progress and the overall
-    // progress; codes 11 to 13 replace the status line.
+    // progress; codes 11 to 13 replace the status line. Codes 10 to 12 arrive on
+    // the transfer thread with the transfer lock held (see CDownloader), code 13
+    // on the update thread: an override may store values and invalidate parts of
+    // the window, but must never wait for the window's thread.
     void OnProgress(int code, int value) override;
     void OnStatus(int code, const char* text) override;
 

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <list>
 #include <random>
 #include <string>
 
+#include "CompareListsLiteral.h"
 #include "Crc32.h"
 #include "GbkText.h"
 
@@ -27,29 +27,6 @@ FileEntry Entry(std::string directory, std::string name, std::int32_t checksum =
     e.name = std::move(name);
     e.checksum = checksum;
     return e;
-}
-
-// The comparison as it was first written: every local entry walks the temporary
-// list and the whole remote list. The oracle for CompareLists.
-std::vector<FileEntry> CompareListsLiteral(const std::vector<FileEntry>& remote, const std::vector<FileEntry>& local)
-{
-    std::vector<FileEntry> download;
-    std::list<FileEntry> temp;
-    if (remote.size() != local.size())
-        temp.assign(remote.begin(), remote.end());
-    auto same = [](const FileEntry& a, const FileEntry& b) {
-        return EqualNoCase(a.directory, b.directory) && EqualNoCase(a.name, b.name);
-    };
-    for (const FileEntry& l : local) {
-        temp.remove_if([&](const FileEntry& t) { return same(t, l); });
-        for (const FileEntry& r : remote)
-            if (same(r, l) && r.checksum != l.checksum && HasDot(r.name))
-                download.push_back(r);
-    }
-    download.insert(download.end(), temp.begin(), temp.end());
-    for (FileEntry& e : download)
-        e.kind = HasDot(e.name) ? ENTRY_FILE : ENTRY_DIRECTORY;
-    return download;
 }
 
 } // namespace
@@ -161,6 +138,31 @@ TEST(FileList, CompareEqualsTheLiteralAlgorithmOnGeneratedLists)
         }
         if (round % 5 == 0)
             local = remote; // equal lengths
+        ASSERT_EQ(CompareLists(remote, local), CompareListsLiteral(remote, local)) << "round " << round;
+    }
+}
+
+TEST(FileList, CompareEqualsTheLiteralAlgorithmForAnyLocalList)
+{
+    // Local lists drawn on their own (other order, entries the remote list lacks,
+    // more copies than it has), and long lists of few distinct entries, where
+    // duplicates and checksum runs dominate.
+    std::mt19937 random(77);
+    const char* dirs[] = {"\\", "sub", "SUB", "a\\b"};
+    const char* names[] = {"x.dat", "X.DAT", "y", "Y", "z.Bin", "Z.bin"};
+    auto draw = [&](int n, int checksums) {
+        std::vector<FileEntry> list;
+        for (int i = 0; i < n; ++i)
+            list.push_back(Entry(dirs[random() % 4], names[random() % 6], static_cast<std::int32_t>(random() % checksums)));
+        return list;
+    };
+    for (int round = 0; round < 300; ++round) {
+        const bool large = round % 10 == 0;
+        const int checksums = 1 + static_cast<int>(random() % 4);
+        std::vector<FileEntry> remote = draw(static_cast<int>(random() % (large ? 400 : 30)), checksums);
+        std::vector<FileEntry> local = draw(static_cast<int>(random() % (large ? 400 : 30)), checksums);
+        if (round % 7 == 0)
+            local.resize(remote.size(), Entry("\\", "x.dat", 0));
         ASSERT_EQ(CompareLists(remote, local), CompareListsLiteral(remote, local)) << "round " << round;
     }
 }

@@ -128,7 +128,7 @@ std::string TestHttpServer::BaseUrl() const
     return "http://127.0.0.1:" + std::to_string(m_port);
 }
 
-bool TestHttpServer::Start()
+bool TestHttpServer::Start(std::uint16_t port)
 {
     socket_t s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == kNoSocket)
@@ -136,7 +136,7 @@ bool TestHttpServer::Start()
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
+    addr.sin_port = htons(port);
     if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(s, 64) != 0) {
         CloseSocket(s);
         return false;

@@ -51,8 +51,9 @@ public:
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
-    // Listens on 127.0.0.1 at a port the system chooses; false when it cannot.
-    bool Start();
+    // Listens on 127.0.0.1 at this port, or at one the system chooses when it is 0;
+    // false when it cannot.
+    bool Start(std::uint16_t port = 0);
     void Stop();
 
     std::uint16_t Port() const { return m_port; }

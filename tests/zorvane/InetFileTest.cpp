@@ -1,4 +1,5 @@
 #include "InetFile.h"
+#include "TaskQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -257,6 +258,21 @@ TEST_F(InetFileTest, ABodyThatEndsEarlyButCleanlyCountsAsComplete)
     EXPECT_EQ(ReadWholeFile(m_folder / L"a.dll.update"), TestHttpServer::GeneratedBody(3000));
 }
 
+TEST_F(InetFileTest, ABodyClosedShortOfItsAnnouncedLengthFailsWithCodeTwo)
+{
+    for (std::size_t cut : {std::size_t(0), std::size_t(1), std::size_t(10000)}) {
+        SCOPED_TRACE(cut);
+        m_window.ClearNotices();
+        TestRoute route;
+        route.generated = 20000;
+        route.cutAfter = cut; // closed cleanly, Content-Length 20000
+        m_server.Route("/cut", route);
+        auto t = MakeTransfer("/cut");
+        EXPECT_EQ(RunToEnd(*t), TRANSFER_HTTP_FAILED);
+        EXPECT_EQ(t->BytesReceived, static_cast<std::int32_t>(cut));
+    }
+}
+
 TEST_F(InetFileTest, AChunkedBodyIsReadToItsEnd)
 {
     TestRoute route;
@@ -383,4 +399,39 @@ TEST_F(InetFileTest, TheCompletionSurvivesAFloodedMessageQueue)
     if (flooded) {
         EXPECT_LT(m_window.Progress().size(), 4u); // progress notices may be dropped
     }
+}
+
+TEST_F(InetFileTest, AServerThatAcceptsAndStaysSilentFailsTheRunWithCodeTwo)
+{
+    TestRoute silent;
+    silent.neverAnswer = true;
+    m_server.Route("/silent", silent);
+    auto t = MakeTransfer("/silent");
+    EXPECT_EQ(RunToEnd(*t), TRANSFER_HTTP_FAILED);
+    EXPECT_FALSE(FileExistsAt(m_folder / L"a.dll.update"));
+}
+
+TEST_F(InetFileTest, ClosingTheQueueDeletesStoppedTransfersAndLeavesABlockedOneBehindInTime)
+{
+    TestRoute silent;
+    silent.neverAnswer = true;
+    m_server.Route("/silent", silent);
+    m_server.Route("/small", TestRoute{});
+    CTaskQueue queue;
+    auto blocked = MakeTransfer("/silent", L"b.dll");
+    blocked->NotifyWindow = nullptr;
+    auto finished = MakeTransfer("/small");
+    EXPECT_EQ(RunToEnd(*finished), TRANSFER_OK);
+    ASSERT_TRUE(blocked->Start());
+    DWORD asked = ::GetTickCount();
+    while (m_server.RequestCount("/silent") == 0 && ::GetTickCount() - asked < 10000)
+        ::Sleep(10);
+    ASSERT_EQ(m_server.RequestCount("/silent"), 1u);
+    queue.PushBack(finished.release());
+    queue.PushBack(blocked.release()); // left to the end of the process when abandoned
+
+    DWORD start = ::GetTickCount();
+    EXPECT_EQ(queue.Close(500), 1);
+    EXPECT_LT(::GetTickCount() - start, 5000u);
+    EXPECT_EQ(queue.Count(), 0u);
 }

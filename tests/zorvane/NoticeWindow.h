@@ -26,6 +26,7 @@ public:
     void PumpPending();
 
     const std::vector<Notice>& Notices() const { return m_notices; }
+    void ClearNotices() { m_notices.clear(); }
     std::vector<Notice> Progress() const;
     std::vector<Notice> Done() const;
 

@@ -43,7 +43,8 @@ BOOL CUpdateApp::InitInstance()
     m_pMainWnd = dlg.get();
     dlg->DoModal();
     m_pMainWnd = nullptr;
-    // Destroying the window object cancels and waits for any transfer still running.
+    // Destroying the window object cancels the transfers still running; one that
+    // is blocked on a silent server is left to the end of the process.
     dlg.reset();
     return FALSE;
 }

@@ -70,6 +70,12 @@ void CInetFile::Run()
         connection = session->GetHttpConnection(server, port);
         request = connection->OpenRequest(L"GET", object, nullptr, 1, nullptr, L"HTTP/1.0", INTERNET_FLAG_RELOAD);
         request->AddRequestHeaders(kHeaders, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+        // A server that accepts and then says nothing must not hold the run
+        // forever: the limits are set on the request itself, where every
+        // implementation of the component takes them.
+        for (DWORD option :
+             {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+            request->SetOption(option, TRANSFER_SILENCE_LIMIT_MS);
         request->SendRequest();
 
         DWORD status = 0;
@@ -89,11 +95,23 @@ void CInetFile::Run()
             }
         }
 
+        // A body that ends before the length its own server announced was cut
+        // short: it fails like a broken connection, so that a truncated file
+        // never replaces an installed one. Without a length, the end of the
+        // connection ends the body.
+        std::uint64_t announced = 0;
+        const bool hasLength = request->QueryInfoContentLength(announced);
+        std::uint64_t received = 0;
+
         BytesReceived = 0;
         for (;;) {
             unsigned n = request->Read(m_buffer, sizeof m_buffer);
-            if (n == 0)
+            if (n == 0) {
+                if (hasLength && received < announced)
+                    code = TRANSFER_HTTP_FAILED;
                 break;
+            }
+            received += n;
             // A write that fails (a full disk) ends the run like a file that
             // cannot be created; the partial file stays closed on disk.
             if (!file.Write(m_buffer, n)) {

@@ -25,7 +25,12 @@ public:
     void Wait();
 
     DWORD ThreadId() const noexcept { return m_threadId; }
-    bool IsIdle() const noexcept { return ::WaitForSingleObject(m_idle.Get(), 0) == WAIT_OBJECT_0; }
+    bool IsIdle() const noexcept { return WaitIdle(0); }
+    // Waits up to timeoutMs for no Run to be in progress; true when none is.
+    bool WaitIdle(DWORD timeoutMs) const noexcept
+    {
+        return ::WaitForSingleObject(m_idle.Get(), timeoutMs) == WAIT_OBJECT_0;
+    }
 
 private:
     static DWORD WINAPI Entry(LPVOID parameter);

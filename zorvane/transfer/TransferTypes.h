@@ -28,6 +28,9 @@ enum : std::uint32_t {
 
 // Block size of a transfer: one progress notice per block.
 constexpr unsigned TRANSFER_BLOCK_SIZE = 1024;
+// How long a transfer waits for a server that has gone silent (connecting,
+// sending, or between two reads) before it fails with code 2.
+constexpr unsigned long TRANSFER_SILENCE_LIMIT_MS = 15000;
 
 // wParam of both notices: the kind in the high 16 bits, the value in the low 16 bits.
 constexpr std::uint32_t MakeNoticeParam(std::int32_t kind, std::uint32_t value)

@@ -1,0 +1,223 @@
+// Zorvane against a server that misbehaves: the real program under Wine, built with
+// its update-list address on the scripted test server. One installed file, a newer
+// one listed; each row of the table is one fault of the file's answer, and the
+// outcome is what the user sees, what is left on disk and whether the hall starts.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "TempFolder.h"
+#include "TestHttpServer.h"
+#include "UiDriver.h"
+
+namespace {
+
+const DWORD kWait = 30000;
+// A closed program ends well before a silent server's limit (15 s). Under the
+// bench, tearing the window down costs about 4 s of shell time-outs (there is no
+// notification area to answer) and the transfer queue gives a blocked transfer 2 s.
+const DWORD kClosed = 10000;
+const std::string kOld = "the installed file";
+
+enum class Ends {
+    Installed,     // the new file in place, no message, hall started
+    FailedBox,     // a failure message box, then the hall (the file was the last)
+    WaitsForUser,  // no answer yet: the user presses Esc, the program ends; no hall
+};
+
+struct Fault {
+    const char* name;
+    TestRoute route;
+    std::size_t listedLength;
+    Ends ends;
+    std::optional<std::string> installed; // the file's content afterwards
+};
+
+TestRoute Answer(std::function<void(TestRoute&)> change)
+{
+    TestRoute r;
+    r.body = TestHttpServer::GeneratedBody(20000);
+    change(r);
+    return r;
+}
+
+class ZorvaneFault : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_server.Start(VEXA_FAULT_PORT)) << "port " << VEXA_FAULT_PORT << " is taken";
+        m_install = m_folder / L"client";
+        ASSERT_TRUE(::CreateDirectoryW(m_install.c_str(), nullptr));
+        ASSERT_TRUE(::CopyFileW((ui::ProgramFolder() + L"zorvane_faultport.exe").c_str(),
+                                (m_install + L"\\Zorvane.exe").c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileW((ui::ProgramFolder() + L"Mirabond.exe").c_str(),
+                                (m_install + L"\\Mirabond.exe").c_str(), FALSE));
+        ASSERT_TRUE(WriteWholeFile(Installed(L"a.dat"), kOld));
+    }
+
+    std::wstring Installed(const std::wstring& name) const { return m_install + L"\\" + name; }
+
+    void List(std::size_t length)
+    {
+        // Listed far after the installed file's time, so it is fetched.
+        TestRoute list;
+        list.body = "<UpdateList><File><FileName>a.dat</FileName><Length>" + std::to_string(length) +
+                    "</Length><FileDateHigh>2147483647</FileDateHigh><URL>" + m_server.BaseUrl() +
+                    "/files/a.dat</URL></File></UpdateList>";
+        m_server.Route("/Update.xml", list);
+    }
+
+    ui::Process Run()
+    {
+        return ui::Process::Start(Installed(L"Zorvane.exe"), L"http://127.0.0.1:9/serverlist.txt auto", m_install);
+    }
+
+    HWND SessionWindow(const ui::Process& p) const
+    {
+        return ui::WaitForWindow(
+            [&](const ui::WindowInfo& w) {
+                return w.processId == p.Id() && w.visible && w.className == L"#32770" && w.title.empty() &&
+                       w.rect.right - w.rect.left == 368;
+            },
+            kWait);
+    }
+
+    bool HallStarted() const { return ReadWholeFile(Installed(L"Mirabond.exe.log")).find("started\t") != std::string::npos; }
+
+    TestHttpServer m_server;
+    TempFolder m_folder;
+    std::wstring m_install;
+};
+
+TEST_F(ZorvaneFault, EachFaultOfTheFilesAnswerEndsAsDescribed)
+{
+    const std::string whole = TestHttpServer::GeneratedBody(20000);
+    const Fault faults[] = {
+        {"500", Answer([](TestRoute& r) { r.status = 500; r.reason = "Internal Server Error"; }), 20000,
+         Ends::FailedBox, kOld},
+        {"404", Answer([](TestRoute& r) { r.status = 404; r.reason = "Not Found"; }), 20000, Ends::FailedBox, kOld},
+        {"206", Answer([](TestRoute& r) { r.status = 206; r.reason = "Partial Content"; }), 20000, Ends::FailedBox,
+         kOld},
+        {"304", Answer([](TestRoute& r) { r.status = 304; r.reason = "Not Modified"; r.body.clear(); }), 20000,
+         Ends::FailedBox, kOld},
+        {"chunked without length", Answer([](TestRoute& r) { r.chunked = true; r.chunkSize = 3000; }), 20000,
+         Ends::Installed, whole},
+        {"closed after 0 bytes", Answer([](TestRoute& r) { r.cutAfter = 0; }), 20000, Ends::FailedBox, kOld},
+        {"closed after 1 byte", Answer([](TestRoute& r) { r.cutAfter = 1; }), 20000, Ends::FailedBox, kOld},
+        {"closed after half", Answer([](TestRoute& r) { r.cutAfter = 10000; r.chunkSize = 1000; }), 20000,
+         Ends::FailedBox, kOld},
+        {"reset after half", Answer([](TestRoute& r) { r.cutAfter = 10000; r.chunkSize = 1000; r.reset = true; }),
+         20000, Ends::FailedBox, kOld},
+        // Without an announced length the end of the connection is the end of the body.
+        {"closed after half, no length announced", Answer([](TestRoute& r) {
+             r.contentLength = false;
+             r.cutAfter = 10000;
+         }),
+         20000, Ends::Installed, whole.substr(0, 10000)},
+        {"longer than listed", Answer([](TestRoute&) {}), 5000, Ends::Installed, whole},
+        {"shorter than listed", Answer([](TestRoute&) {}), 90000, Ends::Installed, whole},
+        {"never answers, closed by the user", Answer([](TestRoute& r) { r.neverAnswer = true; }), 20000,
+         Ends::WaitsForUser, kOld},
+        {"never answers, waited out", Answer([](TestRoute& r) { r.neverAnswer = true; }), 20000, Ends::FailedBox,
+         kOld},
+    };
+    for (const Fault& f : faults) {
+        SCOPED_TRACE(f.name);
+        ASSERT_TRUE(WriteWholeFile(Installed(L"a.dat"), kOld));
+        ::DeleteFileW(Installed(L"a.dat.update").c_str());
+        ::DeleteFileW(Installed(L"Mirabond.exe.log").c_str());
+        List(f.listedLength);
+        m_server.Route("/files/a.dat", f.route);
+        ui::Process p = Run();
+        if (f.ends == Ends::FailedBox) {
+            HWND box = ui::WaitForProcessWindow(p.Id(), L"#32770", kWait, L"Zorvane", false);
+            EXPECT_NE(box, nullptr) << "no failure message";
+            if (box) {
+                EXPECT_NE(ui::ReadMessageBox(box).text.find(L"下载文件失败 [a.dat]"), std::wstring::npos);
+                ui::PressButton(box);
+            }
+        } else if (f.ends == Ends::WaitsForUser) {
+            HWND wnd = SessionWindow(p);
+            ASSERT_NE(wnd, nullptr);
+            EXPECT_FALSE(p.WaitExit(3000)); // still waiting for the server
+            DWORD_PTR answer = 0;
+            EXPECT_NE(::SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer), 0)
+                << "the window does not answer";
+            ui::PostKey(wnd, VK_ESCAPE);
+            EXPECT_TRUE(p.WaitExit(kClosed)) << "the program outlived its window";
+        }
+        if (!p.WaitExit(kWait)) {
+            ADD_FAILURE() << "the program did not end";
+            p.Kill();
+            continue;
+        }
+        EXPECT_EQ(HallStarted(), f.ends != Ends::WaitsForUser);
+        std::string now = ReadWholeFile(Installed(L"a.dat"));
+        EXPECT_EQ(now.size(), f.installed->size());
+        EXPECT_TRUE(now == *f.installed) << "the installed file holds other bytes";
+        EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.replaced")));
+    }
+}
+
+TEST_F(ZorvaneFault, AListThatFailsOrNeverComesIsReported)
+{
+    struct Row {
+        const char* name;
+        TestRoute route;
+        bool waits;
+    };
+    const Row rows[] = {
+        {"500", Answer([](TestRoute& r) { r.status = 500; r.reason = "Internal Server Error"; }), false},
+        {"never answers", Answer([](TestRoute& r) { r.neverAnswer = true; }), true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ::DeleteFileW(Installed(L"Mirabond.exe.log").c_str());
+        m_server.Route("/Update.xml", row.route);
+        ui::Process p = Run();
+        if (row.waits) {
+            HWND wnd = SessionWindow(p);
+            ASSERT_NE(wnd, nullptr);
+            EXPECT_FALSE(p.WaitExit(3000));
+            ui::PostKey(wnd, VK_ESCAPE);
+            EXPECT_TRUE(p.WaitExit(kClosed)) << "the program outlived its window";
+        } else {
+            HWND box = ui::WaitForProcessWindow(p.Id(), L"#32770", kWait, L"系统提示", false);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(ui::ReadMessageBox(box).text, L"取得服务器文件失败, 请选择其他服务器进行尝试");
+            ui::PressButton(box);
+        }
+        ASSERT_TRUE(p.WaitExit(kWait));
+        EXPECT_EQ(HallStarted(), !row.waits);
+        EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
+    }
+}
+
+TEST_F(ZorvaneFault, ASlowServerLeavesTheWindowResponsive)
+{
+    List(20000);
+    TestRoute slow;
+    slow.generated = 20000;
+    slow.chunkSize = 100;
+    slow.delayBetweenMs = 100; // 1 KB/s
+    m_server.Route("/files/a.dat", slow);
+    ui::Process p = Run();
+    HWND wnd = SessionWindow(p);
+    ASSERT_NE(wnd, nullptr);
+    ::Sleep(1000);
+    for (int i = 0; i < 10; ++i) {
+        DWORD start = ::GetTickCount();
+        DWORD_PTR answer = 0;
+        ASSERT_NE(::SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer), 0);
+        EXPECT_LT(::GetTickCount() - start, 1000u);
+        ::Sleep(200);
+    }
+    EXPECT_FALSE(p.WaitExit(0)); // still fetching
+    ui::PostKey(wnd, VK_ESCAPE);
+    ASSERT_TRUE(p.WaitExit(kWait));
+    EXPECT_FALSE(HallStarted());
+    EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
+}
+
+} // namespace
