@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "Downloader.h"
@@ -29,17 +30,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: quillet_transfer_bench HOST PORT URL-PATH TARGET\n");
         return 2;
     }
-    CInternetHandle session(::InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    CInternetHandle connection(session ? ::InternetConnectA(session.Get(), argv[1],
-                                                            static_cast<INTERNET_PORT>(std::atoi(argv[2])), "", "",
-                                                            INTERNET_SERVICE_HTTP, 0, 0)
-                                       : nullptr);
-    if (!connection) {
+    auto link = std::make_shared<CInternetLink>();
+    link->session.Reset(::InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (link->session)
+        link->connection.Reset(::InternetConnectA(link->session.Get(), argv[1],
+                                                  static_cast<INTERNET_PORT>(std::atoi(argv[2])), "", "",
+                                                  INTERNET_SERVICE_HTTP, 0, 0));
+    if (!link->connection) {
         std::fprintf(stderr, "no connection\n");
         return 1;
     }
     CCountingDownloader downloader;
-    downloader.SetConnection(connection.Get());
+    downloader.SetLink(link);
     std::string path = argv[3];
 
     LARGE_INTEGER freq, t0, t1;
@@ -47,7 +49,7 @@ int main(int argc, char** argv)
     ::QueryPerformanceCounter(&t0);
     const bool ok = downloader.FetchFile(path, argv[4]);
     ::QueryPerformanceCounter(&t1);
-    downloader.SetConnection(nullptr);
+    downloader.SetLink(nullptr);
 
     const double seconds = double(t1.QuadPart - t0.QuadPart) / double(freq.QuadPart);
     const double bytes = downloader.BytesReceived();
