@@ -13,8 +13,9 @@
 
 constexpr std::uint32_t CRC32_START = 0xFFFFFFFFu;
 
-// The fast path: byte-wise up to a 4-byte aligned address, then 32 and 4 bytes
-// per step with four tables (slicing by four), then the remaining bytes.
+// The fast path. It runs on the processor's carry-less multiply where there is
+// one (16 bytes per step, four steps in flight), otherwise with four tables
+// (slicing by four). Both give the value of Crc32Bytewise.
 std::uint32_t Crc32(std::uint32_t start, const void* data, std::size_t length) noexcept;
 
 // The definition, one byte at a time with one table; the fast path must agree.
@@ -22,3 +23,19 @@ std::uint32_t Crc32Bytewise(std::uint32_t start, const void* data, std::size_t l
 
 // Entry k of table t (t 0..3): table 0 is the byte table, table t+1 follows from table t.
 std::uint32_t Crc32TableEntry(int table, int k) noexcept;
+
+// The ways Crc32 can compute the checksum.
+enum Crc32Path {
+    CRC32_PATH_SLICED, // four tables, any processor
+    CRC32_PATH_FOLDED, // carry-less multiply (x86 with PCLMULQDQ)
+};
+
+// True when this build and this processor can run the path.
+bool Crc32PathAvailable(Crc32Path path) noexcept;
+
+// The path Crc32 takes now: the fastest available one, unless Crc32UsePath chose.
+Crc32Path Crc32CurrentPath() noexcept;
+
+// For tests and benchmarks: make Crc32 take the path. False, and nothing
+// changes, when the path is not available here.
+bool Crc32UsePath(Crc32Path path) noexcept;

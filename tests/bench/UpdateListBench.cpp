@@ -5,6 +5,7 @@
 // names a file beside the program at its own last-write time (all dropped);
 // mixed: alternately.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,22 @@
 #include "UpdateList.h"
 
 namespace {
+
+double PeakMiB()
+{
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof memory);
+    return double(memory.PeakWorkingSetSize) / 1048576.0;
+}
+
+double WorkingSetMiB()
+{
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof memory);
+    return double(memory.WorkingSetSize) / 1048576.0;
+}
 
 double Seconds(const LARGE_INTEGER& a, const LARGE_INTEGER& b, const LARGE_INTEGER& freq)
 {
@@ -39,6 +56,7 @@ int wmain(int argc, wchar_t** argv)
     const long count = std::wcstol(argv[1], nullptr, 10);
     const std::wstring kind = argc > 2 ? argv[2] : L"mixed";
     CComInit com;
+    const double peakAtStart = PeakMiB();
 
     CUpdateList list;
     wchar_t tempFolder[MAX_PATH + 1];
@@ -74,6 +92,8 @@ int wmain(int argc, wchar_t** argv)
     const LARGE_INTEGER t0 = Now();
     const bool loaded = list.Load(doc);
     const LARGE_INTEGER t1 = Now();
+    const double peakAfterLoad = PeakMiB();
+    const double afterLoad = WorkingSetMiB();
     const std::size_t entries = list.Count();
     const unsigned selected = list.SelectForUpdate();
     const LARGE_INTEGER t2 = Now();
@@ -89,9 +109,9 @@ int wmain(int argc, wchar_t** argv)
     ::DeleteFileW(present.c_str());
 
     std::printf("entries %ld loaded %d count %u selected %u total %u drained %u load %.4f select %.4f total %.6f "
-                "drain %.6f\n",
+                "drain %.6f peak at start %.1f MiB, after load %.1f MiB (working set %.1f MiB), at the end %.1f MiB\n",
                 count, loaded ? 1 : 0, static_cast<unsigned>(entries), selected, total,
                 static_cast<unsigned>(drained), Seconds(t0, t1, freq), Seconds(t1, t2, freq), Seconds(t2, t3, freq),
-                Seconds(t3, t4, freq));
+                Seconds(t3, t4, freq), peakAtStart, peakAfterLoad, afterLoad, PeakMiB());
     return loaded && drained == selected ? 0 : 1;
 }
