@@ -8,6 +8,8 @@
 
 #include "Utf8.h"
 
+const bool XML_LIST_HAS_LINES = true;
+
 namespace {
 
 std::wstring Text(const xmlChar* text)

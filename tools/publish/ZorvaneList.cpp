@@ -116,6 +116,12 @@ bool IsPlainNumber(const std::wstring& text, std::uint64_t max, bool allowMinus)
     return v <= max;
 }
 
+// " (first at line N)", when the reader knows lines.
+std::string FirstAt(int line)
+{
+    return line > 0 ? " (first at line " + std::to_string(line) + ")" : std::string();
+}
+
 } // namespace
 
 std::string EncodeUrlPath(const std::string& path)
@@ -308,9 +314,7 @@ void CheckZorvaneList(const std::vector<XmlFileElement>& elements, const std::st
             if (child.name != KeyName(key))
                 report.Warn(file, at, "<" + name + "> is read as " + canonical + " (keys match in any case)");
             if (seen.count(key))
-                report.Warn(file, at,
-                            canonical + " given twice (first at line " + std::to_string(seen[key]) +
-                                "): clients take the last one");
+                report.Warn(file, at, canonical + " given twice" + FirstAt(seen[key]) + ": clients take the last one");
             seen[key] = at;
             const std::wstring& v = child.text;
             switch (key) {
@@ -366,9 +370,7 @@ void CheckZorvaneList(const std::vector<XmlFileElement>& elements, const std::st
             report.Warn(file, line, "Length reads as the negative " + std::to_string(e.Length));
         const std::wstring place = PlaceKey(e);
         if (!e.FileName.empty() && places.count(place))
-            report.Warn(file, line,
-                        target + " is listed again (first at line " + std::to_string(places[place]) +
-                            "): clients fetch it twice");
+            report.Warn(file, line, target + " is listed again" + FirstAt(places[place]) + ": clients fetch it twice");
         places.emplace(place, line);
         std::string how = e.FileVersion.empty()
                               ? "fetched when missing or when its last-write time is before " + TimeText(e.FileTime)
