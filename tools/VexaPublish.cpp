@@ -122,15 +122,23 @@ std::filesystem::path OutputPath(const Arguments& a, const std::filesystem::path
     return parent.parent_path() / name;
 }
 
-bool ReadRelease(const std::filesystem::path& root, bool gbkNames, std::vector<ReleaseFile>& files,
-                 std::vector<std::string>& folders, CReport& report, std::string& error)
+// The files of a release, less the list being written (when it is written into the release).
+bool ReadRelease(const std::filesystem::path& root, const std::filesystem::path& output, bool gbkNames,
+                 std::vector<ReleaseFile>& files, std::vector<std::string>& folders, CReport& report,
+                 std::string& error)
 {
     FolderContents contents;
     if (!ListReleaseFolder(root, contents, error))
         return false;
+    std::error_code ec;
+    const std::filesystem::path outputFull = std::filesystem::weakly_canonical(output, ec);
     bool ok = true;
     for (const std::string& rel : contents.files) {
         const std::filesystem::path full = root / PathFromUtf8(rel);
+        if (std::filesystem::weakly_canonical(full, ec) == outputFull) {
+            report.Note(rel, 0, "the list itself: not listed");
+            continue;
+        }
         std::vector<std::uint8_t> bytes;
         const std::optional<FileTimeValue> time = LastWriteTime(full);
         if (!time || !ReadWholeFile(full, bytes)) {
@@ -165,6 +173,8 @@ bool ReadRelease(const std::filesystem::path& root, bool gbkNames, std::vector<R
     }
     if (!ok)
         error = "some files of the release cannot be published";
+    else if (files.empty())
+        report.Warn(Utf8FromPath(root), 0, "the release holds no file: the list names nothing");
     return ok;
 }
 
@@ -194,7 +204,8 @@ int PublishZorvane(const Arguments& a)
     std::vector<ReleaseFile> files;
     std::vector<std::string> folders;
     std::string error;
-    if (!ReadRelease(release, false, files, folders, report, error)) {
+    const std::filesystem::path out = OutputPath(a, release, "Update.xml");
+    if (!ReadRelease(release, out, false, files, folders, report, error)) {
         report.Print(std::cerr, false);
         return BadInput(a.positional[2], error);
     }
@@ -207,7 +218,6 @@ int PublishZorvane(const Arguments& a)
     }
     if (report.Count(Severity::Error) > 0)
         return Finish(report, false);
-    const std::filesystem::path out = OutputPath(a, release, "Update.xml");
     if (!WriteWholeFile(out, WriteZorvaneList(entries)))
         return BadInput(Utf8FromPath(out), "cannot be written");
     std::size_t byVersion = 0;
@@ -226,7 +236,8 @@ int PublishQuillet(const Arguments& a)
     CReport report;
     QuilletRelease r;
     std::string error;
-    if (!ReadRelease(release, true, r.files, r.folders, report, error)) {
+    const std::filesystem::path out = OutputPath(a, release, "filelist.list");
+    if (!ReadRelease(release, out, true, r.files, r.folders, report, error)) {
         report.Print(std::cerr, false);
         return BadInput(a.positional[2], error);
     }
@@ -239,7 +250,6 @@ int PublishQuillet(const Arguments& a)
         std::cerr << "vexa-publish: nothing written: rename what is refused above\n";
         return EXIT_BAD_INPUT;
     }
-    const std::filesystem::path out = OutputPath(a, release, "filelist.list");
     if (!WriteWholeFile(out, WriteQuilletList(entries)))
         return BadInput(Utf8FromPath(out), "cannot be written");
     std::cout << "wrote " << Utf8FromPath(out) << ": " << r.files.size() << " files, " << r.folders.size()

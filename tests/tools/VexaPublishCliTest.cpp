@@ -221,6 +221,22 @@ TEST_F(VexaPublishCliTest, BadInputIsReportedWithFileAndLine)
     EXPECT_NE(m_output.find("lossy.list:2: error: the last record"), std::string::npos) << m_output;
 }
 
+TEST_F(VexaPublishCliTest, AListWrittenIntoTheReleaseDoesNotListItself)
+{
+    const auto list = m_dir / "release/filelist.list";
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(Run("publish quillet " + Quote(m_dir / "release") + " -o " + Quote(list)), 0) << m_output;
+        EXPECT_NE(m_output.find("3 files, 1 folders"), std::string::npos) << m_output;
+    }
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(ReadWholeFile(list, bytes));
+    EXPECT_EQ(AsString(bytes).find("filelist.list"), std::string::npos);
+
+    std::filesystem::create_directories(m_dir / "empty");
+    EXPECT_EQ(Run("publish quillet " + Quote(m_dir / "empty") + " -o " + Quote(m_dir / "e.list")), 1) << m_output;
+    EXPECT_NE(m_output.find("the release holds no file"), std::string::npos) << m_output;
+}
+
 TEST_F(VexaPublishCliTest, GbkNamesGoIntoTheFileListAsTheClientsKeepThem)
 {
     // "规则.txt" in UTF-8 on disk; GBK in the list.
