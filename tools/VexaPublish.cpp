@@ -502,7 +502,10 @@ int VerifyQuillet(const Arguments& a, const std::vector<std::uint8_t>& listBytes
     std::vector<std::string> failures;
     const std::size_t count = fetches.size() + 1;
     std::size_t index = 0;
-    const std::string listPath = FileListTarget(folder)->urlPath;
+    const std::optional<EntryTarget> listTarget = FileListTarget(folder);
+    if (!listTarget)
+        return BadUsage("the folder name " + folder + " is too long for the clients' paths");
+    const std::string listPath = listTarget->urlPath;
     {
         Progress(++index, count, listPath);
         HttpGetOptions listOptions = options;

@@ -166,6 +166,7 @@ TEST(QuilletPublishTest, CheckFindsTheOtherTraps)
                                                       "a/b:c.txt:9\r\n"
                                                       "updatetmp:x.txt:1\r\n"
                                                       "\\:" + std::string(300, 'n') + ".txt:1\r\n"
+                                                      "\\:empty.txt:\r\n"
                                                       "updatetmp:end:0\r\n");
     EXPECT_TRUE(Has(lines, "1 warning checksum 4294967295 is outside the signed 32-bit range"));
     EXPECT_TRUE(Has(lines, "2 error not a record"));
@@ -177,6 +178,7 @@ TEST(QuilletPublishTest, CheckFindsTheOtherTraps)
     EXPECT_TRUE(Has(lines, "10 warning updatetmp:x.txt is never fetched"));
     EXPECT_TRUE(Has(lines, "11 error"));
     EXPECT_TRUE(Has(lines, "longer than the clients' paths can hold"));
+    EXPECT_TRUE(Has(lines, "12 error checksum \"\" is not a decimal number"));
 }
 
 TEST(QuilletPublishTest, CheckOfUpdateServers)

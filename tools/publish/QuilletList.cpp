@@ -185,7 +185,7 @@ void CheckQuilletList(std::string_view bytes, const QuilletOptions& options, con
             if (value < 100000000000LL)
                 value = value * 10 + (number[i] - '0');
         }
-        if (number[0] == '-')
+        if (!number.empty() && number[0] == '-')
             value = -value;
         if (!digits) {
             report.Error(file, line, "checksum \"" + std::string(number) + "\" is not a decimal number");
