@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks that each deliverable is a 32-bit Windows file that needs nothing but
 # system DLLs: no C or C++ runtime, no thread library beside it.
-#   check-imports.sh OBJDUMP gui|dll FILE...
+#   check-imports.sh OBJDUMP gui|console|dll FILE...
 set -euo pipefail
 objdump=$1
 kind=$2
@@ -15,6 +15,9 @@ for f in "$@"; do
   if ! grep -q 'Magic.*010b' <<<"$info"; then echo "FAIL $f: not a 32-bit (PE32) image"; status=1; fi
   if [ "$kind" = gui ] && ! grep -q 'Subsystem.*Windows GUI' <<<"$info"; then
     echo "FAIL $f: not a GUI program"; status=1
+  fi
+  if [ "$kind" = console ] && ! grep -q 'Subsystem.*Windows CUI' <<<"$info"; then
+    echo "FAIL $f: not a console program"; status=1
   fi
   while read -r dll; do
     lower=$(tr 'A-Z' 'a-z' <<<"$dll")

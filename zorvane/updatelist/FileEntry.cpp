@@ -36,25 +36,7 @@ CFileEntry::CFileEntry(std::wstring path) : InstallDir(INSTALLDIR_DEFAULT), Full
 
 void CFileEntry::SetValue(const std::wstring& name, const std::wstring& text)
 {
-    switch (MatchKey(name)) {
-    case LISTKEY_FILENAME: FileName = text; break;
-    case LISTKEY_FILEVERSION: FileVersion = text; break;
-    case LISTKEY_PRODUCTVERSION: ProductVersion = text; break;
-    case LISTKEY_LENGTH: Length = ReadLength(text); break;
-    case LISTKEY_FILEDATELOW: FileTime.dwLowDateTime = ReadDecimalBits(text); break;
-    case LISTKEY_FILEDATEHIGH: FileTime.dwHighDateTime = ReadDecimalBits(text); break;
-    case LISTKEY_INSTALLDIR: InstallDir = text; break;
-    case LISTKEY_REGISTER: Register = ReadFlag(text); break;
-    case LISTKEY_ZIPFILE: ZipFile = ReadFlag(text); break;
-    case LISTKEY_FORCEOVERWRITE: ForceOverwrite = ReadFlag(text); break;
-    case LISTKEY_EXECUTE: Execute = ReadFlag(text); break;
-    case LISTKEY_EXECUTEPAR: ExecutePar = text; break;
-    case LISTKEY_LOCALPATH: LocalPath = text; break;
-    case LISTKEY_URL: URL = text; break;
-    case LISTKEY_USERNAME: UserName = text; break;
-    case LISTKEY_PASSWORD: Password = text; break;
-    case LISTKEY_NONE: break;
-    }
+    StoreListValue(*this, name, text);
 }
 
 bool CFileEntry::ReadVersion()

@@ -10,6 +10,10 @@
 // without read rights all count as missing.
 bool FileExists(const std::wstring& path);
 
+// The words of a list entry's FILETIME, for StoreListValue.
+inline void SetTimeLow(FILETIME& t, std::uint32_t bits) { t.dwLowDateTime = bits; }
+inline void SetTimeHigh(FILETIME& t, std::uint32_t bits) { t.dwHighDateTime = bits; }
+
 // One listed file of the update list, and also the record of a file's local
 // state made from a path. Fields in the order of the list's record.
 class CFileEntry {

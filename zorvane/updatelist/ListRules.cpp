@@ -17,12 +17,12 @@ bool IsDecimalSpace(wchar_t c)
     return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
 }
 
-struct KeyName {
+struct KeyEntry {
     const wchar_t* name;
     ListKey key;
 };
 
-const KeyName KEY_NAMES[] = {
+const KeyEntry KEY_NAMES[] = {
     {L"FileName", LISTKEY_FILENAME},
     {L"FileVersion", LISTKEY_FILEVERSION},
     {L"ProductVersion", LISTKEY_PRODUCTVERSION},
@@ -56,7 +56,7 @@ bool EqualsNoCaseAscii(const std::wstring& a, const std::wstring& b)
 
 ListKey MatchKey(const std::wstring& name)
 {
-    for (const KeyName& k : KEY_NAMES) {
+    for (const KeyEntry& k : KEY_NAMES) {
         if (EqualsNoCaseAscii(name, k.name))
             return k.key;
     }
@@ -97,6 +97,15 @@ std::int64_t ReadLength(const std::wstring& text)
 bool ReadFlag(const std::wstring& text)
 {
     return EqualsNoCaseAscii(text, L"YES");
+}
+
+const wchar_t* KeyName(ListKey key)
+{
+    for (const KeyEntry& k : KEY_NAMES) {
+        if (k.key == key)
+            return k.name;
+    }
+    return L"";
 }
 
 BaseFolder SelectBaseFolder(const std::wstring& installDir)

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "VersionRules.h"
+
 // How the update list's texts are read. No Windows header here: the same rules
 // serve the program and the native tests.
 
@@ -64,3 +66,38 @@ extern const wchar_t* const INSTALLDIR_DEFAULT;
 // base\fileName, or base\localPath\fileName when localPath is not empty. Nothing
 // is normalised: separators, doubled separators and ".." stay as written.
 std::wstring JoinFullPath(const std::wstring& base, const std::wstring& localPath, const std::wstring& fileName);
+
+// The word of a FILETIME-like value; overloads for other time types sit beside them.
+inline void SetTimeLow(FileTimeValue& t, std::uint32_t bits) { t.Low = bits; }
+inline void SetTimeHigh(FileTimeValue& t, std::uint32_t bits) { t.High = bits; }
+
+// Stores the text of one child element of a File element in a record with the
+// list's fields (FileName, Length, FileTime, ...), read by the rules above; an
+// unknown name changes nothing. The program's CFileEntry and the publishing tools
+// read their records through this one function.
+template <typename Record>
+void StoreListValue(Record& r, const std::wstring& name, const std::wstring& text)
+{
+    switch (MatchKey(name)) {
+    case LISTKEY_FILENAME: r.FileName = text; break;
+    case LISTKEY_FILEVERSION: r.FileVersion = text; break;
+    case LISTKEY_PRODUCTVERSION: r.ProductVersion = text; break;
+    case LISTKEY_LENGTH: r.Length = ReadLength(text); break;
+    case LISTKEY_FILEDATELOW: SetTimeLow(r.FileTime, ReadDecimalBits(text)); break;
+    case LISTKEY_FILEDATEHIGH: SetTimeHigh(r.FileTime, ReadDecimalBits(text)); break;
+    case LISTKEY_INSTALLDIR: r.InstallDir = text; break;
+    case LISTKEY_REGISTER: r.Register = ReadFlag(text); break;
+    case LISTKEY_ZIPFILE: r.ZipFile = ReadFlag(text); break;
+    case LISTKEY_FORCEOVERWRITE: r.ForceOverwrite = ReadFlag(text); break;
+    case LISTKEY_EXECUTE: r.Execute = ReadFlag(text); break;
+    case LISTKEY_EXECUTEPAR: r.ExecutePar = text; break;
+    case LISTKEY_LOCALPATH: r.LocalPath = text; break;
+    case LISTKEY_URL: r.URL = text; break;
+    case LISTKEY_USERNAME: r.UserName = text; break;
+    case LISTKEY_PASSWORD: r.Password = text; break;
+    case LISTKEY_NONE: break;
+    }
+}
+
+// The name a key is documented under (FileName for LISTKEY_FILENAME); empty for LISTKEY_NONE.
+const wchar_t* KeyName(ListKey key);

@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "ReleaseBuilder.h"
+#include "ReleaseFolder.h"
+#include "Utf8.h"
+#include "XmlList.h"
+#include "ZorvaneList.h"
+
+namespace {
+
+const std::int64_t RELEASE_TIME = 1796126400; // 2026-12-01 12:00 UTC
+const std::int64_t OLD_TIME = RELEASE_TIME - 7 * 86400;
+
+PublishRules Rules(const std::string& text)
+{
+    CReport report;
+    std::optional<PublishRules> rules = ParsePublishRules(text, "rules.txt", report);
+    EXPECT_TRUE(rules);
+    return rules ? *rules : PublishRules{};
+}
+
+std::vector<XmlFileElement> ReadBack(const TempDir& dir, const std::string& xml)
+{
+    const std::filesystem::path path = dir / "Update.xml";
+    EXPECT_TRUE(WriteWholeFile(path, xml));
+    std::vector<XmlFileElement> elements;
+    std::string error;
+    EXPECT_TRUE(ReadXmlList(path, elements, error)) << error;
+    return elements;
+}
+
+// The decision of the clients for one entry against a client folder, on the
+// native file system: the listed path joined as they join it, then their rules.
+bool ClientSelects(const ListedFile& e, const std::filesystem::path& client)
+{
+    std::string rel = Utf8FromWide(JoinFullPath(L"", e.LocalPath, e.FileName)).substr(1);
+    std::replace(rel.begin(), rel.end(), '\\', '/');
+    const std::filesystem::path local = client / std::filesystem::u8path(rel);
+    std::vector<std::uint8_t> bytes;
+    if (!std::filesystem::is_regular_file(local) || !ReadWholeFile(local, bytes))
+        return true; // missing
+    const ReleaseFile state = DescribeReleaseFile(rel, bytes, *LastWriteTime(local));
+    const std::wstring localVersion =
+        state.version ? FormatVersion(state.version->fileVersionMS, state.version->fileVersionLS) : std::wstring();
+    return IsOutdated(e.FileVersion, e.FileTime, localVersion, state.lastWrite);
+}
+
+TEST(ZorvanePublishTest, PublishedListSelectsExactlyTheChangedFiles)
+{
+    TempDir dir;
+    const std::filesystem::path release = dir / "release";
+    const std::filesystem::path client = dir / "client";
+    // The release, and a client holding part of it.
+    WriteFileAt(release / "Vexa.exe", VersionedImage({2, 0, 0, 10}), RELEASE_TIME);
+    WriteFileAt(client / "Vexa.exe", VersionedImage({2, 0, 0, 9}), RELEASE_TIME); // older as a number only
+    WriteFileAt(release / "Helper.dll", VersionedImage({1, 0, 0, 3}), RELEASE_TIME);
+    WriteFileAt(client / "Helper.dll", VersionedImage({1, 0, 0, 3}), OLD_TIME); // same version, older time
+    WriteFileAt(release / "data/cards.dat", SomeBytes(5000, 1), RELEASE_TIME);
+    WriteFileAt(client / "data/cards.dat", SomeBytes(4000, 2), OLD_TIME);
+    WriteFileAt(release / "data/rules.txt", SomeBytes(300, 3), RELEASE_TIME);
+    WriteFileAt(client / "data/rules.txt", SomeBytes(200, 4), RELEASE_TIME); // same time: current
+    WriteFileAt(release / "skins/table & chairs.bmp", SomeBytes(900, 5), RELEASE_TIME);
+
+    FolderContents contents;
+    std::string error;
+    ASSERT_TRUE(ListReleaseFolder(release, contents, error)) << error;
+    std::vector<ReleaseFile> files;
+    for (const std::string& rel : contents.files) {
+        std::vector<std::uint8_t> bytes;
+        ASSERT_TRUE(ReadWholeFile(release / rel, bytes));
+        files.push_back(DescribeReleaseFile(rel, bytes, *LastWriteTime(release / rel)));
+    }
+    PublishRules rules = Rules("BaseUrl = http://127.0.0.1:47810/files\n[*.dll]\nRegister = YES\n");
+    CReport report;
+    const std::vector<ListedFile> planned = PlanZorvaneList(files, rules, report);
+    EXPECT_FALSE(report.HasProblems());
+
+    const std::vector<ListedFile> read = ReadListedFiles(ReadBack(dir, WriteZorvaneList(planned)));
+    ASSERT_EQ(read.size(), 5u);
+    std::set<std::string> selected;
+    for (const ListedFile& e : read) {
+        if (ClientSelects(e, client))
+            selected.insert(Utf8FromWide(JoinFullPath(L"", e.LocalPath, e.FileName)));
+    }
+    EXPECT_EQ(selected, (std::set<std::string>{"\\Vexa.exe", "\\data\\cards.dat", "\\skins\\table & chairs.bmp"}));
+
+    // The fields as the clients read them, in path order.
+    EXPECT_EQ(read[0].FileName, L"Helper.dll");
+    EXPECT_EQ(read[0].FileVersion, L"1.0.0.3");
+    EXPECT_TRUE(read[0].Register);
+    EXPECT_EQ(read[1].FileName, L"Vexa.exe");
+    EXPECT_EQ(read[1].FileVersion, L"2.0.0.10");
+    EXPECT_FALSE(read[1].Register);
+    EXPECT_EQ(read[2].LocalPath, L"data");
+    EXPECT_EQ(read[2].Length, 5000);
+    EXPECT_EQ(read[2].FileVersion, L"");
+    const FileTimeValue listed = FileTimeFromUnix(RELEASE_TIME, 0);
+    EXPECT_EQ(read[2].FileTime.Low, listed.Low);
+    EXPECT_EQ(read[2].FileTime.High, listed.High);
+    EXPECT_EQ(read[2].InstallDir, L"CURRENTDIR");
+    EXPECT_EQ(read[4].URL, L"http://127.0.0.1:47810/files/skins/table%20%26%20chairs.bmp");
+    EXPECT_EQ(read[4].FileName, L"table & chairs.bmp");
+}
+
+TEST(ZorvanePublishTest, RulesPlaceSkipAndCompare)
+{
+    const std::vector<ReleaseFile> files = {
+        Described("bin/Tool.exe", VersionedImage({3, 1, 0, 0}), RELEASE_TIME),
+        Described("bin/notes.txt", SomeBytes(10, 1), RELEASE_TIME),
+        Described("sys/Codec.dll", VersionedImage({1, 2, 0, 0}), RELEASE_TIME),
+    };
+    PublishRules rules = Rules("BaseUrl = http://h/r/\n"
+                               "[bin/*]\nLocalPath = tools\\x\n"
+                               "[*.exe]\nExecute = YES\nExecutePar = /quiet\nCompare = time\n"
+                               "[*.txt]\nSkip = YES\n"
+                               "[sys/*.dll]\nInstallDir = SYSTEMDIR\nLocalPath =\nRegister = YES\n");
+    CReport report;
+    const std::vector<ListedFile> out = PlanZorvaneList(files, rules, report);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].LocalPath, L"tools\\x");
+    EXPECT_TRUE(out[0].Execute);
+    EXPECT_EQ(out[0].ExecutePar, L"/quiet");
+    EXPECT_EQ(out[0].FileVersion, L""); // compared by time although it has a version
+    EXPECT_EQ(out[1].InstallDir, L"SYSTEMDIR");
+    EXPECT_EQ(out[1].LocalPath, L"");
+    EXPECT_EQ(DescribeTarget(out[1]), L"<system folder>\\Codec.dll");
+    EXPECT_TRUE(out[1].Register);
+    EXPECT_EQ(out[1].URL, L"http://h/r/sys/Codec.dll");
+    EXPECT_FALSE(report.HasProblems());
+}
+
+TEST(ZorvanePublishTest, WarnsWhereAVersionIsWantedButMissingAndForWrongActions)
+{
+    const std::vector<ReleaseFile> files = {
+        Described("Plain.dll", UnversionedImage(), RELEASE_TIME),
+        Described("fake.exe", SomeBytes(64, 2), RELEASE_TIME),
+        Described("data.bin", SomeBytes(64, 3), RELEASE_TIME),
+        Described("movie.dat", SomeBytes(64, 4), RELEASE_TIME),
+    };
+    PublishRules rules = Rules("BaseUrl = http://h/\n[*.bin]\nCompare = version\nRegister = YES\n"
+                               "[*.dat]\nExecute = YES\n[*.ocx]\nRegister = YES\n");
+    CReport report;
+    const std::vector<ListedFile> out = PlanZorvaneList(files, rules, report);
+    ASSERT_EQ(out.size(), 4u);
+    for (const ListedFile& e : out)
+        EXPECT_EQ(e.FileVersion, L"");
+    std::vector<std::string> warned;
+    for (const Finding& f : report.Findings()) {
+        EXPECT_EQ(f.severity, Severity::Warning);
+        warned.push_back(f.file + ": " + f.text);
+    }
+    ASSERT_EQ(warned.size(), 6u);
+    EXPECT_NE(warned[0].find("Plain.dll: has no version resource"), std::string::npos);
+    EXPECT_NE(warned[1].find("fake.exe: is not a program image"), std::string::npos);
+    EXPECT_NE(warned[2].find("data.bin: is not a program image"), std::string::npos);
+    EXPECT_NE(warned[3].find("data.bin: Register is set"), std::string::npos);
+    EXPECT_NE(warned[4].find("movie.dat: Execute is set"), std::string::npos);
+    EXPECT_NE(warned[5].find("[*.ocx] matches no file"), std::string::npos);
+}
+
+TEST(ZorvanePublishTest, LengthsBeyondTheSignedRangeAreWarnedAbout)
+{
+    ReleaseFile big = Described("huge.pak", SomeBytes(8, 1), RELEASE_TIME);
+    big.size = 3000000000u;
+    PublishRules rules = Rules("BaseUrl = http://h/\n");
+    CReport report;
+    PlanZorvaneList({big}, rules, report);
+    EXPECT_TRUE(report.Mentions("wraps", Severity::Warning));
+}
+
+ListedFile Entry(const wchar_t* name, const wchar_t* version, FileTimeValue time = {})
+{
+    ListedFile e;
+    e.FileName = name;
+    e.FileVersion = version;
+    e.FileTime = time;
+    e.line = 7;
+    return e;
+}
+
+TEST(ZorvanePublishTest, ThePreviousReleaseShowsVersionsThatCompareWronglyAsText)
+{
+    const FileTimeValue t1 = FileTimeFromUnix(RELEASE_TIME, 0);
+    const FileTimeValue t0 = FileTimeFromUnix(OLD_TIME, 0);
+    const std::vector<ListedFile> previous = {
+        Entry(L"a.dll", L"1.0.0.9"), Entry(L"b.dll", L"1.0.0.10"), Entry(L"c.dll", L"1.0.0.4"),
+        Entry(L"d.dll", L"2.0.0.0"), Entry(L"e.dat", L"", t1), Entry(L"f.dat", L"", t0),
+    };
+    const std::vector<ListedFile> next = {
+        Entry(L"A.DLL", L"1.0.0.10"), // newer as a number, not as text (names match in any case)
+        Entry(L"b.dll", L"1.0.0.9"),  // older as a number, newer as text
+        Entry(L"c.dll", L"1.0.0.5"),  // fine
+        Entry(L"d.dll", L"1.9.0.0"),  // goes back
+        Entry(L"e.dat", L"", t0),     // time goes back
+        Entry(L"f.dat", L"", t1),     // fine
+        Entry(L"g.dll", L"1.0.0.1"),  // new
+    };
+    CReport report;
+    ComparePrevious(next, previous, "old.xml", report);
+    ASSERT_EQ(report.Findings().size(), 4u);
+    EXPECT_NE(report.Findings()[0].text.find("1.0.0.10 after 1.0.0.9 (old.xml:7): newer as a number but not as text"),
+              std::string::npos)
+        << report.Findings()[0].text;
+    EXPECT_NE(report.Findings()[1].text.find("older as a number but newer as text"), std::string::npos);
+    EXPECT_NE(report.Findings()[2].text.find("1.9.0.0 after 2.0.0.0 (old.xml:7) goes back"), std::string::npos);
+    EXPECT_NE(report.Findings()[3].text.find("2026-11-24 12:00:00 UTC is earlier than the previous release's "
+                                             "2026-12-01 12:00:00 UTC"),
+              std::string::npos)
+        << report.Findings()[3].text;
+}
+
+TEST(ZorvanePublishTest, CheckReportsWhatTheClientsDoAndTheTraps)
+{
+    TempDir dir;
+    const std::string xml = "<?xml version=\"1.0\"?>\n"
+                            "<List>\n"
+                            " <Group>\n"
+                            "  <File>\n"
+                            "   <filename>a.dll</filename>\n"
+                            "   <FileVersion>1.0.0.10</FileVersion>\n"
+                            "   <Length>3000000000</Length>\n"
+                            "   <Register>1</Register>\n"
+                            "   <URL>http://h/a.dll</URL>\n"
+                            "   <URL>http://h/b.dll</URL>\n"
+                            "   <Colour>red</Colour>\n"
+                            "  </File>\n"
+                            " </Group>\n"
+                            " <File>\n"
+                            "  <FileName>b.dat</FileName>\n"
+                            "  <FileDateLow>12abc</FileDateLow>\n"
+                            "  <FileDateHigh>-1</FileDateHigh>\n"
+                            "  <InstallDir>TEMP</InstallDir>\n"
+                            "  <File><FileName>inner.txt</FileName><URL>ftp://h/x</URL></File>\n"
+                            " </File>\n"
+                            " <file><FileName>ignored.txt</FileName></file>\n"
+                            " <File><FileVersion>release 2</FileVersion><FileName>a.dll</FileName>"
+                            "<URL>http://h/a.dll</URL></File>\n"
+                            "</List>\n";
+    const std::vector<XmlFileElement> elements = ReadBack(dir, xml);
+    ASSERT_EQ(elements.size(), 4u); // "file" is no entry; nested File elements are
+    if (XML_LIST_HAS_LINES) {
+        EXPECT_EQ(elements[0].line, 4);
+    }
+    EXPECT_TRUE(elements[2].insideFile);
+    CReport report;
+    CheckZorvaneList(elements, "Update.xml", report);
+    std::vector<std::string> lines;
+    for (const Finding& f : report.Findings())
+        lines.push_back(std::to_string(f.line) + " " + (f.severity == Severity::Note ? "note" : f.severity == Severity::Warning ? "warning" : "error") + " " + f.text);
+    // "line severity text"; line 0 where the reader knows no lines.
+    const auto has = [&lines](std::string fragment) {
+        if (!XML_LIST_HAS_LINES && fragment[0] >= '0' && fragment[0] <= '9')
+            fragment = "0" + fragment.substr(fragment.find(' '));
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.find(fragment) != std::string::npos; });
+    };
+    EXPECT_TRUE(has("5 warning <filename> is read as FileName"));
+    EXPECT_TRUE(has("7 warning Length \"3000000000\" reads as -1294967296"));
+    EXPECT_TRUE(has("8 warning Register \"1\" reads as NO"));
+    EXPECT_TRUE(has(XML_LIST_HAS_LINES ? "10 warning URL given twice (first at line 9)" : "0 warning URL given twice"));
+    EXPECT_TRUE(has("11 warning <Colour> is no key"));
+    EXPECT_TRUE(has("4 note <program folder>\\a.dll: fetched when missing or when its version is below 1.0.0.10"));
+    EXPECT_TRUE(has("16 warning FileDateLow \"12abc\" reads as 12"));
+    EXPECT_TRUE(has("17 warning FileDateHigh \"-1\" reads as 4294967295"));
+    EXPECT_TRUE(has("18 warning InstallDir \"TEMP\" is no known word"));
+    EXPECT_TRUE(has("14 error entry without URL"));
+    EXPECT_TRUE(has("19 note File element inside another File element"));
+    EXPECT_TRUE(has("19 error URL \"ftp://h/x\" is no http:// address"));
+    EXPECT_TRUE(has("22 warning FileVersion \"release 2\" is not a dotted number"));
+    EXPECT_TRUE(has(XML_LIST_HAS_LINES ? "22 warning <program folder>\\a.dll is listed again (first at line 4)"
+                                       : "0 warning <program folder>\\a.dll is listed again"));
+    EXPECT_FALSE(has("ignored.txt"));
+}
+
+TEST(ZorvanePublishTest, DocumentsThatAreNoListFailToRead)
+{
+    TempDir dir;
+    const std::filesystem::path path = dir / "Update.xml";
+    ASSERT_TRUE(WriteWholeFile(path, "<List>\n<File>\n</List>\n"));
+    std::vector<XmlFileElement> elements;
+    std::string error;
+    EXPECT_FALSE(ReadXmlList(path, elements, error));
+    if (XML_LIST_HAS_LINES)
+        EXPECT_EQ(error.rfind("line ", 0), 0u) << error;
+    else
+        EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(ReadXmlList(dir / "missing.xml", elements, error));
+
+    ASSERT_TRUE(WriteWholeFile(path, "<List/>"));
+    ASSERT_TRUE(ReadXmlList(path, elements, error));
+    CReport report;
+    CheckZorvaneList(elements, "Update.xml", report);
+    EXPECT_TRUE(report.Mentions("no File element", Severity::Warning));
+}
+
+} // namespace
