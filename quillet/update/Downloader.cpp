@@ -21,6 +21,10 @@ CCriticalSection& TransferLock()
 }
 
 constexpr DWORD kPollMs = 100;
+// What a download is called while it is not yet whole, and the longest path the
+// ANSI file functions take.
+const char kPartSuffix[] = ".part";
+constexpr std::size_t kLongestPath = MAX_PATH - 1;
 
 } // namespace
 
@@ -200,6 +204,12 @@ bool TransferState::Run()
         return false;
     const std::uint64_t contentLength = ParseDecimal(std::string_view(length, size));
 
+    // The body goes to a file beside the target and replaces it only once it is
+    // whole. A path too long for that name is written in place, as before.
+    std::string writePath = localPath + kPartSuffix;
+    if (writePath.size() > kLongestPath)
+        writePath = localPath;
+
     std::FILE* file = nullptr;
     {
         CScopedLock lock(cs);
@@ -207,18 +217,26 @@ bool TransferState::Run()
             return false;
         owner->m_contentLength = contentLength > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(contentLength);
         owner->m_bytesReceived = 0;
-        file = std::fopen(localPath.c_str(), "wb+");
+        file = std::fopen(writePath.c_str(), "wb+");
         if (!file)
             return false;
     }
-    struct FileCloser {
+    // Until the body is complete and moved into place the written file is only a
+    // part: on every failure it is closed and removed, and the file it was to
+    // replace stays as it was.
+    struct PartFile {
         std::FILE*& f;
-        ~FileCloser()
+        const std::string& path;
+        bool inPlace;
+        bool done = false;
+        ~PartFile()
         {
             if (f)
                 std::fclose(f);
+            if (!done && !inPlace)
+                ::DeleteFileA(path.c_str());
         }
-    } closeFile{file};
+    } part{file, writePath, writePath == localPath};
 
     std::uint64_t local = 0;
     for (;;) {
@@ -245,11 +263,18 @@ bool TransferState::Run()
             return false;
         owner->OnProgress(NOTIFY_PROGRESS, TransferProgress(local, contentLength));
     }
-    std::fclose(file);
+    const bool flushed = std::fclose(file) == 0;
     file = nullptr;
+    // A body that ends before its Content-Length was cut short.
+    if (!flushed || local < contentLength)
+        return false;
     CScopedLock lock(cs);
     if (!owner)
         return false;
+    if (writePath != localPath &&
+        !::MoveFileExA(writePath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+        return false;
+    part.done = true;
     owner->OnStatus(NOTIFY_FETCH_END, localPath.c_str());
     return true;
 }

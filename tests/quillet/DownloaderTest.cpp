@@ -243,16 +243,51 @@ TEST_F(DownloaderTest, NoServerMeansFailureWithoutAFile)
     EXPECT_FALSE(FileExistsAt(m_folder / L"a.dat"));
 }
 
-TEST_F(DownloaderTest, AConnectionCutAtHalfKeepsWhatArrived)
+TEST_F(DownloaderTest, ABodyCutShortFailsAndLeavesTheInstalledFileAsItWas)
+{
+    for (std::size_t cut : {std::size_t(0), std::size_t(1), std::size_t(10000)}) {
+        SCOPED_TRACE(cut);
+        RecordingDownloader downloader;
+        downloader.SetLink(m_link);
+        TestRoute route;
+        route.generated = 20000;
+        route.cutAfter = cut; // closed cleanly, Content-Length 20000
+        m_server.Route("/half.dat", route);
+        ASSERT_TRUE(WriteWholeFile(m_folder / L"half.dat", "installed"));
+        std::string url = "/half.dat";
+        EXPECT_FALSE(downloader.FetchFile(url, LocalPath(L"half.dat")));
+        EXPECT_EQ(ReadWholeFile(m_folder / L"half.dat"), "installed");
+        EXPECT_FALSE(FileExistsAt(m_folder / L"half.dat.part"));
+        EXPECT_FALSE(downloader.Saw(NOTIFY_FETCH_END));
+    }
+}
+
+TEST_F(DownloaderTest, AnInstalledFileInUseIsNotReplaced)
 {
     TestRoute route;
     route.generated = 20000;
-    route.cutAfter = 10000;
-    m_server.Route("/half.dat", route);
-    ASSERT_TRUE(Fetch("/half.dat", LocalPath(L"half.dat")));
-    EXPECT_EQ(ReadWholeFile(m_folder / L"half.dat"), TestHttpServer::GeneratedBody(10000));
-    EXPECT_EQ(m_downloader.ProgressValues().back(), 5000);
-    EXPECT_TRUE(m_downloader.Saw(NOTIFY_FETCH_END));
+    m_server.Route("/busy.dat", route);
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"busy.dat", "installed"));
+    // Held open by a running program that shares it for reading only.
+    HANDLE hold = ::CreateFileW((m_folder / L"busy.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    std::string url = "/busy.dat";
+    EXPECT_FALSE(m_downloader.FetchFile(url, LocalPath(L"busy.dat")));
+    ::CloseHandle(hold);
+    EXPECT_EQ(ReadWholeFile(m_folder / L"busy.dat"), "installed");
+    EXPECT_FALSE(FileExistsAt(m_folder / L"busy.dat.part"));
+}
+
+TEST_F(DownloaderTest, AWholeBodyReplacesTheInstalledFile)
+{
+    TestRoute route;
+    route.generated = 20000;
+    m_server.Route("/whole.dat", route);
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"whole.dat", "installed"));
+    ASSERT_TRUE(Fetch("/whole.dat", LocalPath(L"whole.dat")));
+    EXPECT_EQ(ReadWholeFile(m_folder / L"whole.dat"), TestHttpServer::GeneratedBody(20000));
+    EXPECT_FALSE(FileExistsAt(m_folder / L"whole.dat.part"));
 }
 
 TEST_F(DownloaderTest, AnEmptyBodyCountsAsComplete)
