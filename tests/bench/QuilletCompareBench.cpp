@@ -1,9 +1,8 @@
 // The comparison of the file lists beside the algorithm as first written, on
 // lists of 1,000, 10,000 and 100,000 entries, in one run; then the ratio of the
-// two per size. Numbers are meaningful only without sanitizers, for example:
-//   cmake -S . -B build/bench-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEXA_SANITIZE=
-//   cmake --build build/bench-release --target quillet_compare_bench
-//   build/bench-release/bin/quillet_compare_bench [google benchmark flags]
+// two per size. Numbers are meaningful only without sanitizers (the bench preset):
+//   cmake --preset bench && cmake --build --preset bench --target quillet_compare_bench
+//   build/bench/bin/quillet_compare_bench [google benchmark flags]
 // The literal algorithm takes minutes on 100,000 entries.
 #include <benchmark/benchmark.h>
 

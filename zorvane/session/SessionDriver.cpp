@@ -237,6 +237,8 @@ void CUpdateDlg::HandleUpdateList(CInetFile* task, std::uint32_t code)
 void CUpdateDlg::HandleFile(CInetFile* task, std::uint32_t code)
 {
     if (code != TRANSFER_OK) {
+        // What arrived of a failed download is of no use (and may fill a disk).
+        ::DeleteFileW(task->LocalPath().c_str());
         std::wstring text = TextFileFailed(task->FileName, code);
         SetStatus(text);
         ::MessageBoxW(m_hWnd, TextFileFailedBox(text).c_str(), AfxGetApp() ? AfxGetApp()->m_pszAppName.c_str() : L"",

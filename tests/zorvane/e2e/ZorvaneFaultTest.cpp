@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "SmallDisk.h"
 #include "TempFolder.h"
 #include "TestHttpServer.h"
 #include "UiDriver.h"
@@ -46,14 +47,22 @@ class ZorvaneFault : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        m_install = InstallFolder();
+        if (m_install.empty())
+            GTEST_SKIP() << "no small disk: mounting a tmpfs was refused";
         ASSERT_TRUE(m_server.Start(VEXA_FAULT_PORT)) << "port " << VEXA_FAULT_PORT << " is taken";
-        m_install = m_folder / L"client";
-        ASSERT_TRUE(::CreateDirectoryW(m_install.c_str(), nullptr));
         ASSERT_TRUE(::CopyFileW((ui::ProgramFolder() + L"zorvane_faultport.exe").c_str(),
                                 (m_install + L"\\Zorvane.exe").c_str(), FALSE));
         ASSERT_TRUE(::CopyFileW((ui::ProgramFolder() + L"Mirabond.exe").c_str(),
                                 (m_install + L"\\Mirabond.exe").c_str(), FALSE));
         ASSERT_TRUE(WriteWholeFile(Installed(L"a.dat"), kOld));
+    }
+
+    // An empty folder for the installation; empty when there can be none.
+    virtual std::wstring InstallFolder()
+    {
+        std::wstring folder = m_folder / L"client";
+        return ::CreateDirectoryW(folder.c_str(), nullptr) ? folder : std::wstring();
     }
 
     std::wstring Installed(const std::wstring& name) const { return m_install + L"\\" + name; }
@@ -163,6 +172,8 @@ TEST_F(ZorvaneFault, EachFaultOfTheFilesAnswerEndsAsDescribed)
         EXPECT_EQ(now.size(), f.installed->size());
         EXPECT_TRUE(now == *f.installed) << "the installed file holds other bytes";
         EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.replaced")));
+        if (f.ends == Ends::FailedBox)
+            EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.update"))) << "a failed download was left";
     }
 }
 
@@ -198,6 +209,36 @@ TEST_F(ZorvaneFault, AListThatFailsOrNeverComesIsReported)
         EXPECT_EQ(HallStarted(), !row.waits);
         EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
     }
+}
+
+// The client on a disk with less room than the download needs.
+class ZorvaneFullDisk : public ZorvaneFault {
+protected:
+    std::wstring InstallFolder() override { return small_disk::Folder(L"zorvane"); }
+    void TearDown() override
+    {
+        if (!m_install.empty())
+            RemoveTree(m_install);
+    }
+};
+
+TEST_F(ZorvaneFullDisk, ADownloadThatDoesNotFitFailsAndKeepsTheInstalledFile)
+{
+    const std::size_t size = 512 * 1024;
+    List(size);
+    TestRoute big;
+    big.generated = size;
+    m_server.Route("/files/a.dat", big);
+    ASSERT_TRUE(small_disk::FillLeaving(m_install, 64 * 1024));
+    ui::Process p = Run();
+    HWND box = ui::WaitForProcessWindow(p.Id(), L"#32770", kWait, L"Zorvane", false);
+    ASSERT_NE(box, nullptr) << "no failure message";
+    EXPECT_NE(ui::ReadMessageBox(box).text.find(L"下载文件失败 [a.dat], 错误代码 [7]"), std::wstring::npos);
+    ui::PressButton(box);
+    ASSERT_TRUE(p.WaitExit(kWait));
+    EXPECT_TRUE(HallStarted());
+    EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
+    EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.update"))) << "the part that fitted was left";
 }
 
 TEST_F(ZorvaneFault, ASlowServerLeavesTheWindowResponsive)

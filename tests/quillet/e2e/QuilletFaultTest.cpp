@@ -1,0 +1,289 @@
+// Quillet against a server that misbehaves: the real program under Wine, started
+// as shipped (launcher, then its copy), with updatelist.ini pointing at the
+// scripted test server. One installed file, a changed one listed; each row of the
+// table is one fault of the server's answer, and the outcome is what is left on
+// disk, how often the file was asked for and whether the hall starts.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "Crc32.h"
+#include "SmallDisk.h"
+#include "TempFolder.h"
+#include "TestHttpServer.h"
+#include "UiDriver.h"
+
+namespace {
+
+const DWORD kWait = 30000;
+// A closed program ends well before a silent server would let it.
+const DWORD kClosed = 10000;
+const wchar_t kTitle[] = L"Vexa自动更新程序 大厅plat";
+const std::string kOld = "the installed file";
+const char kList[] = "/Vexaupdate/plat/filelist.list";
+const char kFile[] = "/Vexaupdate/plat/release/a.dat";
+
+enum class Ends {
+    ByItself,   // the run ends on its own and hands over to the hall
+    ByTheUser,  // the run waits; the close button ends it, and it hands over
+};
+
+struct Fault {
+    const char* name;
+    TestRoute route;
+    Ends ends;
+    std::string installed; // a.dat afterwards
+};
+
+TestRoute Answer(const std::function<void(TestRoute&)>& change)
+{
+    TestRoute r;
+    r.body = TestHttpServer::GeneratedBody(20000);
+    change(r);
+    return r;
+}
+
+std::int32_t Checksum(const std::string& bytes)
+{
+    return static_cast<std::int32_t>(Crc32(0xFFFFFFFFu, bytes.data(), bytes.size()));
+}
+
+class QuilletFault : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_install = InstallFolder();
+        if (m_install.empty())
+            GTEST_SKIP() << "no small disk: mounting a tmpfs was refused";
+        ASSERT_TRUE(m_server.Start());
+        for (const wchar_t* program : {L"Quillet.exe", L"Mirabond.exe"})
+            ASSERT_TRUE(::CopyFileW((ui::ProgramFolder() + program).c_str(), Installed(program).c_str(), FALSE));
+        const std::string ini = "1;1;faults;127.0.0.1;" + std::to_string(m_server.Port()) + "\r\n";
+        ASSERT_TRUE(WriteWholeFile(Installed(L"updatelist.ini"), ini));
+        // The list names the whole generated body; the reader needs a line after the record.
+        TestRoute list;
+        list.body = "\\:a.dat:" + std::to_string(Checksum(TestHttpServer::GeneratedBody(20000))) + "\r\nend\r\n";
+        m_server.Route(kList, list);
+    }
+
+    void TearDown() override
+    {
+        // A worker left by a failed row must not meet the next test.
+        for (const ui::WindowInfo& w : ui::TopLevelWindows())
+            if (w.title == kTitle) {
+                HANDLE p = WorkerOf(w.hwnd);
+                if (p) {
+                    ::TerminateProcess(p, 1);
+                    ::WaitForSingleObject(p, 5000);
+                    ::CloseHandle(p);
+                }
+            }
+    }
+
+    // An empty folder for the installation; empty when there can be none.
+    virtual std::wstring InstallFolder()
+    {
+        std::wstring folder = m_folder / L"游戏 中心"; // a blank and Chinese characters
+        return ::CreateDirectoryW(folder.c_str(), nullptr) ? folder : std::wstring();
+    }
+
+    std::wstring Installed(const std::wstring& name) const { return m_install + L"\\" + name; }
+
+    static HANDLE WorkerOf(HWND wnd)
+    {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(wnd, &pid);
+        return ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+    }
+
+    // Starts the shipped program and answers the copy's window (null when none came).
+    HWND Launch() const
+    {
+        ui::Process launcher = ui::Process::Start(Installed(L"Quillet.exe"), L"", m_install);
+        EXPECT_TRUE(launcher.Started());
+        EXPECT_TRUE(launcher.WaitExit(kWait));
+        return ui::WaitForWindow(
+            [](const ui::WindowInfo& w) { return w.visible && w.className == L"#32770" && w.title == kTitle; },
+            kWait);
+    }
+
+    static void PressClose(HWND wnd)
+    {
+        HWND button = ::FindWindowExW(wnd, nullptr, L"Button", nullptr);
+        ASSERT_NE(button, nullptr);
+        ui::PostMouse(button, WM_MOUSEMOVE, 10, 10);
+        ui::PostMouse(button, WM_LBUTTONDOWN, 10, 10, MK_LBUTTON);
+        ui::PostMouse(button, WM_LBUTTONUP, 10, 10);
+    }
+
+    static bool Answers(HWND wnd)
+    {
+        DWORD_PTR answer = 0;
+        return ::SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer) != 0;
+    }
+
+    int HallStarts() const
+    {
+        EXPECT_TRUE(ui::WaitNoProcessNamed(L"Mirabond.exe", kWait));
+        const std::string log = ReadWholeFile(Installed(L"Mirabond.exe.log"));
+        int n = 0;
+        for (size_t p = 0; (p = log.find("started\t", p)) != std::string::npos; ++p)
+            ++n;
+        return n;
+    }
+
+    // Runs the program once; false (with a failure) when it did not end as the row says.
+    bool RunUntilItEnds(Ends ends)
+    {
+        HWND wnd = Launch();
+        if (!wnd) {
+            ADD_FAILURE() << "no window";
+            return false;
+        }
+        HANDLE worker = WorkerOf(wnd);
+        if (!worker) {
+            ADD_FAILURE() << "no worker";
+            return false;
+        }
+        DWORD limit = kWait;
+        if (ends == Ends::ByTheUser) {
+            EXPECT_EQ(::WaitForSingleObject(worker, 3000), WAIT_TIMEOUT) << "it did not wait for the server";
+            EXPECT_TRUE(Answers(wnd)) << "the window does not answer while it waits";
+            PressClose(wnd);
+            limit = kClosed;
+        }
+        const bool ended = ::WaitForSingleObject(worker, limit) == WAIT_OBJECT_0;
+        if (!ended) {
+            ADD_FAILURE() << "the program did not end";
+            ::TerminateProcess(worker, 1);
+            ::WaitForSingleObject(worker, 5000);
+        }
+        ::CloseHandle(worker);
+        return ended;
+    }
+
+    TestHttpServer m_server;
+    TempFolder m_folder;
+    std::wstring m_install;
+};
+
+TEST_F(QuilletFault, EachFaultOfTheFilesAnswerEndsAsDescribed)
+{
+    const std::string whole = TestHttpServer::GeneratedBody(20000);
+    const Fault faults[] = {
+        {"500", Answer([](TestRoute& r) { r.status = 500; r.reason = "Internal Server Error"; }), Ends::ByItself, kOld},
+        {"404", Answer([](TestRoute& r) { r.status = 404; r.reason = "Not Found"; }), Ends::ByItself, kOld},
+        {"206", Answer([](TestRoute& r) { r.status = 206; r.reason = "Partial Content"; }), Ends::ByItself, kOld},
+        {"304", Answer([](TestRoute& r) { r.status = 304; r.reason = "Not Modified"; r.body.clear(); }),
+         Ends::ByItself, kOld},
+        {"chunked without length", Answer([](TestRoute& r) { r.chunked = true; r.chunkSize = 3000; }),
+         Ends::ByItself, kOld},
+        {"no length, closed at the end", Answer([](TestRoute& r) { r.contentLength = false; r.cutAfter = 20000; }),
+         Ends::ByItself, kOld},
+        {"closed after 0 bytes", Answer([](TestRoute& r) { r.cutAfter = 0; }), Ends::ByItself, kOld},
+        {"closed after 1 byte", Answer([](TestRoute& r) { r.cutAfter = 1; }), Ends::ByItself, kOld},
+        {"closed after half", Answer([](TestRoute& r) { r.cutAfter = 10000; r.chunkSize = 1000; }), Ends::ByItself,
+         kOld},
+        {"reset after half", Answer([](TestRoute& r) { r.cutAfter = 10000; r.chunkSize = 1000; r.reset = true; }),
+         Ends::ByItself, kOld},
+        {"longer than its Content-Length", Answer([](TestRoute& r) { r.declaredLength = 20000; r.body += "extra"; }),
+         Ends::ByItself, whole},
+        {"a whole body", Answer([](TestRoute&) {}), Ends::ByItself, whole},
+        {"never answers", Answer([](TestRoute& r) { r.neverAnswer = true; }), Ends::ByTheUser, kOld},
+        {"slow, 1 KB/s", Answer([](TestRoute& r) { r.chunkSize = 100; r.delayBetweenMs = 100; }), Ends::ByTheUser,
+         kOld},
+    };
+    int hallStarts = 0;
+    for (const Fault& f : faults) {
+        SCOPED_TRACE(f.name);
+        ASSERT_TRUE(WriteWholeFile(Installed(L"a.dat"), kOld));
+        m_server.Route(kFile, f.route);
+        m_server.ClearRequests();
+        if (!RunUntilItEnds(f.ends))
+            continue;
+        EXPECT_EQ(HallStarts(), ++hallStarts) << "the hall was not started";
+        const std::string now = ReadWholeFile(Installed(L"a.dat"));
+        EXPECT_EQ(now.size(), f.installed.size());
+        EXPECT_TRUE(now == f.installed) << "the installed file holds other bytes";
+        EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.part")) && f.ends == Ends::ByItself) << "a part was left";
+        // A failed fetch is not tried again in the same run; a whole one is checked once.
+        EXPECT_EQ(m_server.RequestCount(kFile), 1u);
+    }
+}
+
+TEST_F(QuilletFault, AnInstalledFileInUseIsLeftAsItWas)
+{
+    m_server.Route(kFile, Answer([](TestRoute&) {}));
+    ASSERT_TRUE(WriteWholeFile(Installed(L"a.dat"), kOld));
+    HANDLE hold = ::CreateFileW(Installed(L"a.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    const bool ended = RunUntilItEnds(Ends::ByItself);
+    ::CloseHandle(hold);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(HallStarts(), 1);
+    EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
+    EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.part")));
+}
+
+TEST_F(QuilletFault, AListThatFailsOrNeverComesEndsTheRunAndHandsOver)
+{
+    struct Row {
+        const char* name;
+        TestRoute route;
+        Ends ends;
+    };
+    const Row rows[] = {
+        {"500", Answer([](TestRoute& r) { r.status = 500; r.reason = "Internal Server Error"; }), Ends::ByItself},
+        {"cut after half", Answer([](TestRoute& r) { r.cutAfter = 10000; }), Ends::ByItself},
+        {"never answers", Answer([](TestRoute& r) { r.neverAnswer = true; }), Ends::ByTheUser},
+    };
+    int hallStarts = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(WriteWholeFile(Installed(L"a.dat"), kOld));
+        m_server.Route(kList, row.route);
+        m_server.ClearRequests();
+        if (!RunUntilItEnds(row.ends))
+            continue;
+        EXPECT_EQ(HallStarts(), ++hallStarts);
+        EXPECT_EQ(m_server.RequestCount(kFile), 0u);
+        EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
+    }
+}
+
+// The game center on a disk with less room than the download needs.
+class QuilletFullDisk : public QuilletFault {
+protected:
+    std::wstring InstallFolder() override { return small_disk::Folder(L"quillet"); }
+    void TearDown() override
+    {
+        QuilletFault::TearDown();
+        if (!m_install.empty())
+            RemoveTree(m_install);
+    }
+};
+
+TEST_F(QuilletFullDisk, ADownloadThatDoesNotFitFailsAndKeepsTheInstalledFile)
+{
+    const std::size_t size = 512 * 1024;
+    TestRoute list;
+    list.body = "\\:a.dat:" + std::to_string(Checksum(TestHttpServer::GeneratedBody(size))) + "\r\nend\r\n";
+    m_server.Route(kList, list);
+    TestRoute big;
+    big.generated = size;
+    m_server.Route(kFile, big);
+    ASSERT_TRUE(WriteWholeFile(Installed(L"a.dat"), kOld));
+    // The launcher's copy of itself takes its room before the disk is filled.
+    ASSERT_TRUE(::CopyFileW(Installed(L"Quillet.exe").c_str(), Installed(L"Quillet.san").c_str(), FALSE));
+    ASSERT_TRUE(small_disk::FillLeaving(m_install, 64 * 1024));
+    ASSERT_TRUE(RunUntilItEnds(Ends::ByItself));
+    EXPECT_EQ(HallStarts(), 1);
+    EXPECT_EQ(m_server.RequestCount(kFile), 1u);
+    EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
+    EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.part"))) << "the part that fitted was left";
+}
+
+} // namespace
