@@ -84,3 +84,18 @@ bool WriteWholeFile(const std::wstring& path, const std::string& content)
     ::CloseHandle(h);
     return ok && n == content.size();
 }
+
+std::vector<std::string> ReadLinesFrom(const std::wstring& path, std::size_t offset)
+{
+    const std::string all = ReadWholeFile(path);
+    std::vector<std::string> lines;
+    std::size_t pos = offset;
+    while (pos < all.size()) {
+        std::size_t end = all.find('\n', pos);
+        lines.push_back(all.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+        if (end == std::string::npos)
+            break;
+        pos = end + 1;
+    }
+    return lines;
+}

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // A fresh folder under the system's temporary folder, removed with its contents
 // when the object goes. Windows only.
@@ -29,3 +30,6 @@ bool FolderExistsAt(const std::wstring& path);
 // The whole content of a file; empty when it cannot be read.
 std::string ReadWholeFile(const std::wstring& path);
 bool WriteWholeFile(const std::wstring& path, const std::string& content);
+// The lines of a file from a byte offset on (a log written by another program
+// since a test began), without their line ends.
+std::vector<std::string> ReadLinesFrom(const std::wstring& path, std::size_t offset);

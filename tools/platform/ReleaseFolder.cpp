@@ -83,6 +83,27 @@ bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes)
     return static_cast<bool>(out);
 }
 
+namespace {
+
+// Text that is no valid GBK, shown with its ASCII bytes as they are and the others
+// as \xHH.
+std::string ShownWithEscapes(std::string_view text)
+{
+    std::string shown;
+    for (unsigned char c : text) {
+        if (c < 0x80) {
+            shown.push_back(static_cast<char>(c));
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            shown += hex;
+        }
+    }
+    return shown;
+}
+
+} // namespace
+
 #ifdef _WIN32
 
 std::optional<FileTimeValue> LastWriteTime(const std::filesystem::path& path)
@@ -136,17 +157,7 @@ std::string Utf8FromGbk(std::string_view text)
         return std::string();
     const std::wstring wide = WideFrom(936, text, MB_ERR_INVALID_CHARS);
     if (wide.empty()) {
-        std::string shown;
-        for (unsigned char c : text) {
-            if (c < 0x80) {
-                shown.push_back(static_cast<char>(c));
-            } else {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                shown += hex;
-            }
-        }
-        return shown;
+        return ShownWithEscapes(text);
     }
     const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
                                         nullptr);
@@ -199,17 +210,7 @@ std::string Utf8FromGbk(std::string_view text)
 {
     if (std::optional<std::string> utf8 = Convert("UTF-8", "GBK", text))
         return *utf8;
-    std::string shown;
-    for (unsigned char c : text) {
-        if (c < 0x80) {
-            shown.push_back(static_cast<char>(c));
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            shown += hex;
-        }
-    }
-    return shown;
+    return ShownWithEscapes(text);
 }
 
 #endif

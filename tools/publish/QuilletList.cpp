@@ -11,6 +11,33 @@ const char* const QUILLET_LIST_END_LINE = "updatetmp:end:0";
 
 namespace {
 
+// The lines of a text one by one, numbered from 1, without their line ends.
+class LineReader {
+public:
+    explicit LineReader(std::string_view bytes) : m_bytes(bytes) {}
+
+    bool Next(std::string_view& text)
+    {
+        if (m_pos >= m_bytes.size())
+            return false;
+        std::size_t end = m_bytes.find('\n', m_pos);
+        if (end == std::string_view::npos)
+            end = m_bytes.size();
+        text = m_bytes.substr(m_pos, end - m_pos);
+        m_pos = end + 1;
+        ++m_line;
+        if (!text.empty() && text.back() == '\r')
+            text.remove_suffix(1);
+        return true;
+    }
+    int Line() const { return m_line; }
+
+private:
+    std::string_view m_bytes;
+    std::size_t m_pos = 0;
+    int m_line = 0;
+};
+
 // The entry of a path below the release folder ("data/sub/x.dat").
 FileEntry EntryOf(const std::string& path)
 {
@@ -148,18 +175,11 @@ void CheckQuilletList(std::string_view bytes, const QuilletOptions& options, con
     std::map<std::string, int> seen;
     std::set<std::string> folders;
     std::vector<std::pair<FileEntry, int>> files;
-    int line = 0;
-    std::size_t pos = 0;
     std::size_t records = 0;
-    while (pos < bytes.size()) {
-        std::size_t end = bytes.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = bytes.size();
-        std::string_view text = bytes.substr(pos, end - pos);
-        pos = end + 1;
-        ++line;
-        if (!text.empty() && text.back() == '\r')
-            text.remove_suffix(1);
+    LineReader lines(bytes);
+    std::string_view text;
+    while (lines.Next(text)) {
+        const int line = lines.Line();
         if (text.find_first_not_of(" \t\r\v\f") == std::string_view::npos)
             continue;
         const std::size_t a = text.find(':');
@@ -282,17 +302,10 @@ void CheckUpdateServers(std::string_view bytes, const std::string& file, CReport
             report.Note(file, 0, what);
     }
     // Where reading stops: an empty line, including one at the start of the file.
-    int line = 0;
-    std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        std::size_t end = bytes.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = bytes.size();
-        std::string_view text = bytes.substr(pos, end - pos);
-        pos = end + 1;
-        ++line;
-        if (!text.empty() && text.back() == '\r')
-            text.remove_suffix(1);
+    LineReader lines(bytes);
+    std::string_view text;
+    while (lines.Next(text)) {
+        const int line = lines.Line();
         if (text.empty() && line == 1) {
             report.Error(file, line, "the file begins with an empty line: clients read no server at all");
             break;

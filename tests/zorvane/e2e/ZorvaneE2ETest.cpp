@@ -174,17 +174,7 @@ protected:
     // The requests nginx received since the test began: "METHOD TARGET STATUS ...".
     std::vector<std::string> Requests() const
     {
-        std::string all = ReadWholeFile(m_log);
-        std::vector<std::string> lines;
-        size_t pos = m_logStart;
-        while (pos < all.size()) {
-            size_t end = all.find('\n', pos);
-            lines.push_back(all.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
-            if (end == std::string::npos)
-                break;
-            pos = end + 1;
-        }
-        return lines;
+        return ReadLinesFrom(m_log, m_logStart);
     }
 
     bool Requested(const std::string& target) const
