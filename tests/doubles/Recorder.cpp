@@ -1,6 +1,7 @@
 // A stand-in for a program that the updaters start (the hall, a program an update
 // list runs): it appends one line to "<its own file name>.log" beside itself with
-// the command line it got and the folder it was started in, then ends.
+// the command line it got and the folder it was started in, then ends. A test that
+// runs it from a read-only folder names another log in VEXA_RECORDER_LOG.
 #include <windows.h>
 
 #include <string>
@@ -29,6 +30,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
     std::wstring log(self, n);
     log += L".log";
+    wchar_t other[MAX_PATH * 2];
+    DWORD o = ::GetEnvironmentVariableW(L"VEXA_RECORDER_LOG", other, MAX_PATH * 2);
+    if (o > 0 && o < MAX_PATH * 2)
+        log.assign(other, o);
     wchar_t cwd[MAX_PATH * 2];
     DWORD c = ::GetCurrentDirectoryW(MAX_PATH * 2, cwd);
     AppendUtf8(log, std::wstring(L"started\t") + ::GetCommandLineW() + L"\t" + std::wstring(cwd, c) + L"\r\n");

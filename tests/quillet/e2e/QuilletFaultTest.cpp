@@ -10,7 +10,7 @@
 #include <string>
 
 #include "Crc32.h"
-#include "SmallDisk.h"
+#include "TestDisks.h"
 #include "TempFolder.h"
 #include "TestHttpServer.h"
 #include "UiDriver.h"
@@ -56,7 +56,7 @@ protected:
     {
         m_install = InstallFolder();
         if (m_install.empty())
-            GTEST_SKIP() << "no small disk: mounting a tmpfs was refused";
+            GTEST_SKIP() << "no such disk here: mounting was refused";
         ASSERT_TRUE(m_server.Start());
         for (const wchar_t* program : {L"Quillet.exe", L"Mirabond.exe"})
             ASSERT_TRUE(::CopyFileW((ui::ProgramFolder() + program).c_str(), Installed(program).c_str(), FALSE));
@@ -257,7 +257,7 @@ TEST_F(QuilletFault, AListThatFailsOrNeverComesEndsTheRunAndHandsOver)
 // The game center on a disk with less room than the download needs.
 class QuilletFullDisk : public QuilletFault {
 protected:
-    std::wstring InstallFolder() override { return small_disk::Folder(L"quillet"); }
+    std::wstring InstallFolder() override { return test_disks::SmallFolder(L"quillet"); }
     void TearDown() override
     {
         QuilletFault::TearDown();
@@ -278,12 +278,46 @@ TEST_F(QuilletFullDisk, ADownloadThatDoesNotFitFailsAndKeepsTheInstalledFile)
     ASSERT_TRUE(WriteWholeFile(Installed(L"a.dat"), kOld));
     // The launcher's copy of itself takes its room before the disk is filled.
     ASSERT_TRUE(::CopyFileW(Installed(L"Quillet.exe").c_str(), Installed(L"Quillet.san").c_str(), FALSE));
-    ASSERT_TRUE(small_disk::FillLeaving(m_install, 64 * 1024));
+    ASSERT_TRUE(test_disks::FillLeaving(m_install, 64 * 1024));
     ASSERT_TRUE(RunUntilItEnds(Ends::ByItself));
     EXPECT_EQ(HallStarts(), 1);
     EXPECT_EQ(m_server.RequestCount(kFile), 1u);
     EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
     EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.part"))) << "the part that fitted was left";
+}
+
+// The game center in a folder that cannot be written, run through a read-only
+// view of the folder it was laid out in.
+class QuilletReadOnly : public QuilletFault {
+protected:
+    std::wstring InstallFolder() override
+    {
+        m_pair = test_disks::ReadOnlyPair(L"quillet");
+        return m_pair.writable;
+    }
+    void TearDown() override
+    {
+        QuilletFault::TearDown();
+        ::SetEnvironmentVariableW(L"VEXA_RECORDER_LOG", nullptr);
+        if (!m_pair.writable.empty())
+            RemoveTree(m_pair.writable);
+    }
+    test_disks::ReadOnlyFolder m_pair;
+};
+
+TEST_F(QuilletReadOnly, ALauncherThatCannotCopyItselfEndsAndStartsNothing)
+{
+    ASSERT_TRUE(WriteWholeFile(Installed(L"a.dat"), kOld));
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"VEXA_RECORDER_LOG", Installed(L"Mirabond.exe.log").c_str()));
+    m_install = m_pair.readOnly;
+    ui::Process launcher = ui::Process::Start(Installed(L"Quillet.exe"), L"", m_install);
+    ASSERT_TRUE(launcher.Started());
+    ASSERT_TRUE(launcher.WaitExit(kWait));
+    EXPECT_EQ(ui::WaitForWindow([](const ui::WindowInfo& w) { return w.title == kTitle; }, 3000), nullptr);
+    EXPECT_EQ(HallStarts(), 0);
+    EXPECT_FALSE(FileExistsAt(Installed(L"Quillet.san")));
+    EXPECT_EQ(m_server.RequestCount(kList), 0u);
+    EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
 }
 
 } // namespace

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "SmallDisk.h"
+#include "TestDisks.h"
 #include "TempFolder.h"
 #include "TestHttpServer.h"
 #include "UiDriver.h"
@@ -49,7 +49,7 @@ protected:
     {
         m_install = InstallFolder();
         if (m_install.empty())
-            GTEST_SKIP() << "no small disk: mounting a tmpfs was refused";
+            GTEST_SKIP() << "no such disk here: mounting was refused";
         ASSERT_TRUE(m_server.Start(VEXA_FAULT_PORT)) << "port " << VEXA_FAULT_PORT << " is taken";
         ASSERT_TRUE(::CopyFileW((ui::ProgramFolder() + L"zorvane_faultport.exe").c_str(),
                                 (m_install + L"\\Zorvane.exe").c_str(), FALSE));
@@ -214,7 +214,7 @@ TEST_F(ZorvaneFault, AListThatFailsOrNeverComesIsReported)
 // The client on a disk with less room than the download needs.
 class ZorvaneFullDisk : public ZorvaneFault {
 protected:
-    std::wstring InstallFolder() override { return small_disk::Folder(L"zorvane"); }
+    std::wstring InstallFolder() override { return test_disks::SmallFolder(L"zorvane"); }
     void TearDown() override
     {
         if (!m_install.empty())
@@ -229,7 +229,7 @@ TEST_F(ZorvaneFullDisk, ADownloadThatDoesNotFitFailsAndKeepsTheInstalledFile)
     TestRoute big;
     big.generated = size;
     m_server.Route("/files/a.dat", big);
-    ASSERT_TRUE(small_disk::FillLeaving(m_install, 64 * 1024));
+    ASSERT_TRUE(test_disks::FillLeaving(m_install, 64 * 1024));
     ui::Process p = Run();
     HWND box = ui::WaitForProcessWindow(p.Id(), L"#32770", kWait, L"Zorvane", false);
     ASSERT_NE(box, nullptr) << "no failure message";
@@ -239,6 +239,44 @@ TEST_F(ZorvaneFullDisk, ADownloadThatDoesNotFitFailsAndKeepsTheInstalledFile)
     EXPECT_TRUE(HallStarted());
     EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
     EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.update"))) << "the part that fitted was left";
+}
+
+// The client in a folder that cannot be written, run through a read-only view of
+// the folder it was laid out in.
+class ZorvaneReadOnly : public ZorvaneFault {
+protected:
+    std::wstring InstallFolder() override
+    {
+        m_pair = test_disks::ReadOnlyPair(L"zorvane");
+        return m_pair.writable;
+    }
+    void TearDown() override
+    {
+        ::SetEnvironmentVariableW(L"VEXA_RECORDER_LOG", nullptr);
+        if (!m_pair.writable.empty())
+            RemoveTree(m_pair.writable);
+    }
+    test_disks::ReadOnlyFolder m_pair;
+};
+
+TEST_F(ZorvaneReadOnly, AFolderThatCannotBeWrittenFailsTheDownloadAndKeepsTheInstalledFile)
+{
+    List(20000);
+    TestRoute file;
+    file.generated = 20000;
+    m_server.Route("/files/a.dat", file);
+    // The hall double cannot write beside itself there.
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"VEXA_RECORDER_LOG", Installed(L"Mirabond.exe.log").c_str()));
+    m_install = m_pair.readOnly;
+    ui::Process p = Run();
+    HWND box = ui::WaitForProcessWindow(p.Id(), L"#32770", kWait, L"Zorvane", false);
+    ASSERT_NE(box, nullptr) << "no failure message";
+    EXPECT_NE(ui::ReadMessageBox(box).text.find(L"下载文件失败 [a.dat], 错误代码 [7]"), std::wstring::npos);
+    ui::PressButton(box);
+    ASSERT_TRUE(p.WaitExit(kWait));
+    EXPECT_TRUE(HallStarted());
+    EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
+    EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.update")));
 }
 
 TEST_F(ZorvaneFault, ASlowServerLeavesTheWindowResponsive)

@@ -1,10 +1,10 @@
-#include "SmallDisk.h"
+#include "TestDisks.h"
 
 #include <vector>
 
 #include "TempFolder.h"
 
-namespace small_disk {
+namespace test_disks {
 
 namespace {
 
@@ -21,22 +21,48 @@ bool FreeBytes(const std::wstring& folder, std::uint64_t& free, std::uint64_t& t
     return true;
 }
 
-} // namespace
-
-std::wstring Folder(const std::wstring& name)
+std::wstring Root()
 {
     wchar_t root[1024];
-    DWORD n = ::GetEnvironmentVariableW(L"VEXA_SMALL_DISK", root, 1024);
-    if (n == 0 || n >= 1024)
-        return std::wstring();
+    DWORD n = ::GetEnvironmentVariableW(L"VEXA_TEST_DISKS", root, 1024);
+    return n == 0 || n >= 1024 ? std::wstring() : std::wstring(root, n);
+}
+
+std::wstring FreshFolder(const std::wstring& path)
+{
+    RemoveTree(path);
+    return ::CreateDirectoryW(path.c_str(), nullptr) ? path : std::wstring();
+}
+
+} // namespace
+
+std::wstring SmallFolder(const std::wstring& name)
+{
+    const std::wstring disk = Root() + L"\\small";
     std::uint64_t free = 0, total = 0;
-    if (!FreeBytes(std::wstring(root, n), free, total) || total > kLargest)
+    if (Root().empty() || !FreeBytes(disk, free, total) || total > kLargest)
         return std::wstring();
-    std::wstring folder = std::wstring(root, n) + L"\\" + name;
-    RemoveTree(folder);
-    if (!::CreateDirectoryW(folder.c_str(), nullptr))
-        return std::wstring();
-    return folder;
+    return FreshFolder(disk + L"\\" + name);
+}
+
+ReadOnlyFolder ReadOnlyPair(const std::wstring& name)
+{
+    if (Root().empty())
+        return {};
+    ReadOnlyFolder pair;
+    pair.writable = FreshFolder(Root() + L"\\writable\\" + name);
+    pair.readOnly = Root() + L"\\read-only\\" + name;
+    // The view is read-only when no file can be made through it.
+    const std::wstring probe = pair.readOnly + L"\\probe";
+    HANDLE h = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (pair.writable.empty() || !FolderExistsAt(pair.readOnly) || h != INVALID_HANDLE_VALUE) {
+        if (h != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(h);
+            ::DeleteFileW(probe.c_str());
+        }
+        return {};
+    }
+    return pair;
 }
 
 bool FillLeaving(const std::wstring& folder, std::uint64_t leave)
@@ -64,4 +90,4 @@ bool FillLeaving(const std::wstring& folder, std::uint64_t leave)
     return ok;
 }
 
-} // namespace small_disk
+} // namespace test_disks
