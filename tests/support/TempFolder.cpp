@@ -99,3 +99,11 @@ std::vector<std::string> ReadLinesFrom(const std::wstring& path, std::size_t off
     }
     return lines;
 }
+
+std::string Utf8(const std::wstring& w)
+{
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}

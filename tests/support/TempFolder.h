@@ -30,6 +30,8 @@ bool FolderExistsAt(const std::wstring& path);
 // The whole content of a file; empty when it cannot be read.
 std::string ReadWholeFile(const std::wstring& path);
 bool WriteWholeFile(const std::wstring& path, const std::string& content);
+// A text in UTF-8, for test messages.
+std::string Utf8(const std::wstring& text);
 // The lines of a file from a byte offset on (a log written by another program
 // since a test began), without their line ends.
 std::vector<std::string> ReadLinesFrom(const std::wstring& path, std::size_t offset);

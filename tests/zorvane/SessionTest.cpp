@@ -21,14 +21,6 @@ struct TestApp : CWinApp {
     TestApp() { m_pszAppName = L"Zorvane"; }
 } g_app;
 
-std::string Utf8(const std::wstring& w)
-{
-    int n = ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
 std::wstring Widen(const std::string& s)
 {
     return std::wstring(s.begin(), s.end());

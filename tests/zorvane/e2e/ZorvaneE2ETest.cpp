@@ -22,14 +22,6 @@ std::wstring Env(const wchar_t* name)
 }
 
 
-std::string Utf8(const std::wstring& w)
-{
-    int n = ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
 bool MakeFolders(const std::wstring& path)
 {
     for (size_t i = 3; i <= path.size(); ++i)

@@ -211,6 +211,38 @@ TEST_F(ZorvaneFault, AListThatFailsOrNeverComesIsReported)
     }
 }
 
+TEST_F(ZorvaneFault, TwoInstancesAtOnceLeaveTheNewFileWhole)
+{
+    // Nothing keeps a second start out. Both fetch the same file; the one that
+    // cannot write the download the other holds open says so (code 7).
+    List(20000);
+    TestRoute slow;
+    slow.generated = 20000;
+    slow.chunkSize = 2000;
+    slow.delayBetweenMs = 50;
+    m_server.Route("/files/a.dat", slow);
+    ui::Process first = Run();
+    ui::Process second = Run();
+    for (ui::Process* p : {&first, &second}) {
+        HWND box = nullptr;
+        const DWORD start = ::GetTickCount();
+        while (!p->WaitExit(100) && ::GetTickCount() - start < kWait)
+            if ((box = ui::WaitForProcessWindow(p->Id(), L"#32770", 100, L"Zorvane", false)) != nullptr)
+                break;
+        if (!box) {
+            EXPECT_FALSE(p->Running()) << "an instance neither ended nor asked anything";
+            continue;
+        }
+        EXPECT_NE(ui::ReadMessageBox(box).text.find(L"下载文件失败 [a.dat], 错误代码 [7]"), std::wstring::npos)
+            << Utf8(ui::ReadMessageBox(box).text);
+        ui::PressButton(box);
+        EXPECT_TRUE(p->WaitExit(kWait)) << "an instance did not end";
+    }
+    EXPECT_TRUE(ReadWholeFile(Installed(L"a.dat")) == TestHttpServer::GeneratedBody(20000));
+    EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.replaced")));
+    EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.update")));
+}
+
 // The client on a disk with less room than the download needs.
 class ZorvaneFullDisk : public ZorvaneFault {
 protected:
