@@ -25,6 +25,9 @@ constexpr DWORD kPollMs = 100;
 // ANSI file functions take.
 const char kPartSuffix[] = ".part";
 constexpr std::size_t kLongestPath = MAX_PATH - 1;
+// How often and how far apart a file in use is tried again.
+constexpr int kMoveAttempts = 40;
+constexpr DWORD kMoveRetryMs = 50;
 
 } // namespace
 
@@ -38,6 +41,8 @@ struct TransferState {
     std::string localPath;
     HINTERNET request = nullptr; // opened and closed by the transfer thread
     bool busy = true;
+    // Set when busy is cleared, so that the caller's poll returns at once.
+    CKernelHandle ended{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     bool result = false;
     CTransferMeter meter;
     std::vector<char> block = std::vector<char>(TRANSFER_BLOCK);
@@ -141,7 +146,12 @@ bool CDownloader::FetchFile(std::string& urlPath, const std::string& localPath)
                 break;
             }
         }
-        ::Sleep(kPollMs);
+        // Polled every kPollMs; the end of the transfer cuts the wait short, so
+        // that a run of many small files does not wait a poll for each.
+        if (state->ended)
+            ::WaitForSingleObject(state->ended.Get(), kPollMs);
+        else
+            ::Sleep(kPollMs);
     }
     // The thread has nothing left to do but return.
     if (finished)
@@ -164,6 +174,8 @@ unsigned __stdcall CDownloader::TransferEntry(void* parameter)
     CScopedLock lock(TransferLock());
     state->result = result;
     state->busy = false;
+    if (state->ended)
+        ::SetEvent(state->ended.Get());
     return 0;
 }
 
@@ -268,13 +280,24 @@ bool TransferState::Run()
     // A body that ends before its Content-Length was cut short.
     if (!flushed || local < contentLength)
         return false;
-    CScopedLock lock(cs);
-    if (!owner)
-        return false;
-    if (writePath != localPath &&
-        !::MoveFileExA(writePath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-        return false;
-    part.done = true;
-    owner->OnStatus(NOTIFY_FETCH_END, localPath.c_str());
-    return true;
+    // A program that has only just ended (the launcher this copy was started by,
+    // when the copy updates the updater) may hold its file for a moment: a file in
+    // use is tried again for a while before the fetch fails.
+    for (int attempt = 0;; ++attempt) {
+        {
+            CScopedLock lock(cs);
+            if (!owner)
+                return false;
+            if (writePath == localPath ||
+                ::MoveFileExA(writePath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+                part.done = true;
+                owner->OnStatus(NOTIFY_FETCH_END, localPath.c_str());
+                return true;
+            }
+        }
+        const DWORD error = ::GetLastError();
+        if (attempt == kMoveAttempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+            return false;
+        ::Sleep(kMoveRetryMs);
+    }
 }

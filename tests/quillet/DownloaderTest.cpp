@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "QuilletTesting.h"
@@ -277,6 +278,28 @@ TEST_F(DownloaderTest, AnInstalledFileInUseIsNotReplaced)
     ::CloseHandle(hold);
     EXPECT_EQ(ReadWholeFile(m_folder / L"busy.dat"), "installed");
     EXPECT_FALSE(FileExistsAt(m_folder / L"busy.dat.part"));
+}
+
+TEST_F(DownloaderTest, AnInstalledFileReleasedSoonAfterIsReplaced)
+{
+    // As the launcher's program file is, just after the copy started.
+    TestRoute route;
+    route.generated = 20000;
+    m_server.Route("/soon.dat", route);
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"soon.dat", "installed"));
+    HANDLE hold = ::CreateFileW((m_folder / L"soon.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    std::thread release([hold] {
+        ::Sleep(300);
+        ::CloseHandle(hold);
+    });
+    std::string url = "/soon.dat";
+    const bool fetched = m_downloader.FetchFile(url, LocalPath(L"soon.dat"));
+    release.join();
+    EXPECT_TRUE(fetched);
+    EXPECT_EQ(ReadWholeFile(m_folder / L"soon.dat"), TestHttpServer::GeneratedBody(20000));
+    EXPECT_FALSE(FileExistsAt(m_folder / L"soon.dat.part"));
 }
 
 TEST_F(DownloaderTest, AWholeBodyReplacesTheInstalledFile)
