@@ -92,6 +92,11 @@ bool CHttpFile::QueryInfoContentLength(std::uint64_t& length) noexcept
     return true;
 }
 
+bool CHttpFile::SetOption(DWORD option, DWORD value) noexcept
+{
+    return m_request && ::InternetSetOptionW(m_request.Get(), option, &value, sizeof value) != FALSE;
+}
+
 unsigned CHttpFile::Read(void* buffer, unsigned count)
 {
     DWORD read = 0;
@@ -120,11 +125,6 @@ CInternetSession::CInternetSession(const wchar_t* agent, DWORD_PTR context, DWOR
     if (!session)
         ThrowLastError();
     m_session.Reset(session);
-}
-
-bool CHttpFile::SetOption(DWORD option, DWORD value) noexcept
-{
-    return m_request && ::InternetSetOptionW(m_request.Get(), option, &value, sizeof value) != FALSE;
 }
 
 std::unique_ptr<CHttpConnection> CInternetSession::GetHttpConnection(const std::wstring& server, INTERNET_PORT port,
