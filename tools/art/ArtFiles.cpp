@@ -187,4 +187,33 @@ GraphicsPath* RoundedRect(float x, float y, float w, float h, float r)
     return path;
 }
 
+void FillIconTile(Graphics& g, float s, const Color& top, const Color& bottom, const Color& rim, float rimWidth)
+{
+    GraphicsPath* tile = RoundedRect(s * 0.04f, s * 0.04f, s * 0.92f, s * 0.92f, s * 0.2f);
+    LinearGradientBrush fill(PointF(0, 0), PointF(0, s), top, bottom);
+    g.FillPath(&fill, tile);
+    Pen pen(rim, rimWidth);
+    g.DrawPath(&pen, tile);
+    delete tile;
+}
+
+int RunGenerator(int argc, wchar_t** argv, int arguments, const wchar_t* usage,
+                 const std::function<bool(const std::wstring& folder)>& write)
+{
+    if (argc < arguments + 1) {
+        fwprintf(stderr, L"usage: %ls\n", usage);
+        return 2;
+    }
+    std::wstring folder = argv[1];
+    if (!folder.empty() && folder.back() != L'\\')
+        folder += L'\\';
+    GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    if (GdiplusStartup(&token, &input, nullptr) != Ok)
+        return 1;
+    const bool ok = write(folder);
+    GdiplusShutdown(token);
+    return ok ? 0 : 1;
+}
+
 } // namespace art

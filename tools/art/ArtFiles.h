@@ -7,6 +7,7 @@
 
 #include <gdiplus.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,16 @@ std::vector<unsigned char> Icon4(const Pixels& p);
 
 // A rectangle with rounded corners of radius r; the caller deletes it.
 Gdiplus::GraphicsPath* RoundedRect(float x, float y, float w, float h, float r);
+
+// The rounded tile of a program icon of size s: a vertical gradient from top to
+// bottom with a rim.
+void FillIconTile(Gdiplus::Graphics& g, float s, const Gdiplus::Color& top, const Gdiplus::Color& bottom,
+                  const Gdiplus::Color& rim, float rimWidth);
+
+// The frame of a generator's wmain: checks that there are at least `arguments`
+// arguments (else prints the usage and answers 2), starts GDI+, calls write with
+// the first argument as a folder ending in "\" and answers 0 when it says true.
+int RunGenerator(int argc, wchar_t** argv, int arguments, const wchar_t* usage,
+                 const std::function<bool(const std::wstring& folder)>& write);
 
 } // namespace art

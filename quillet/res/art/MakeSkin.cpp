@@ -314,12 +314,7 @@ Pixels AppIcon(int size)
     g.SetSmoothingMode(SmoothingModeAntiAlias);
     g.Clear(Color(0, 0, 0, 0));
     float s = float(size);
-    GraphicsPath* tile = RoundedRect(s * 0.04f, s * 0.04f, s * 0.92f, s * 0.92f, s * 0.2f);
-    LinearGradientBrush fill(PointF(0, 0), PointF(0, s), Color(255, 52, 116, 196), Color(255, 12, 36, 76));
-    g.FillPath(&fill, tile);
-    Pen rim(Color(255, 232, 182, 72), s / 24.0f);
-    g.DrawPath(&rim, tile);
-    delete tile;
+    FillIconTile(g, s, Color(255, 52, 116, 196), Color(255, 12, 36, 76), Color(255, 232, 182, 72), s / 24.0f);
     g.ScaleTransform(s / 100.0f, s / 100.0f);
     Card(g, 40, 52, -14, 1);
     Card(g, 60, 52, 12, 0);
@@ -330,24 +325,15 @@ Pixels AppIcon(int size)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 3) {
-        fwprintf(stderr, L"usage: quillet_skin SKIN-FOLDER ICON-FILE\n");
-        return 2;
-    }
-    std::wstring out = argv[1];
-    if (!out.empty() && out.back() != L'\\')
-        out += L'\\';
-    GdiplusStartupInput input;
-    ULONG_PTR token = 0;
-    if (GdiplusStartup(&token, &input, nullptr) != Ok)
-        return 1;
-    bool ok = true;
-    ok &= WriteFileBytes(out + L"bg.bmp", Bmp24(Background()));
-    ok &= WriteFileBytes(out + L"patch_updateBar.bmp", Bmp24(BarFill()));
-    ok &= WriteFileBytes(out + L"patch_updateBar2.bmp", Bmp24(BarTrack()));
-    for (int state = 0; state < 3; ++state)
-        ok &= WriteFileBytes(out + L"btn_exit" + std::to_wstring(state + 1) + L".bmp", Bmp24(CloseButton(state)));
-    ok &= WriteFileBytes(argv[2], Icon32(AppIcon(48)));
-    GdiplusShutdown(token);
-    return ok ? 0 : 1;
+    const std::wstring icon = argc > 2 ? argv[2] : L"";
+    return RunGenerator(argc, argv, 2, L"quillet_skin SKIN-FOLDER ICON-FILE", [&icon](const std::wstring& out) {
+        bool ok = true;
+        ok &= WriteFileBytes(out + L"bg.bmp", Bmp24(Background()));
+        ok &= WriteFileBytes(out + L"patch_updateBar.bmp", Bmp24(BarFill()));
+        ok &= WriteFileBytes(out + L"patch_updateBar2.bmp", Bmp24(BarTrack()));
+        for (int state = 0; state < 3; ++state)
+            ok &= WriteFileBytes(out + L"btn_exit" + std::to_wstring(state + 1) + L".bmp", Bmp24(CloseButton(state)));
+        ok &= WriteFileBytes(icon, Icon32(AppIcon(48)));
+        return ok;
+    });
 }

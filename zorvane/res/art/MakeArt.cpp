@@ -208,12 +208,7 @@ Pixels AppIcon(int size, float turn)
     g.SetSmoothingMode(SmoothingModeAntiAlias);
     g.Clear(Color(0, 0, 0, 0));
     float s = float(size);
-    GraphicsPath* tile = RoundedRect(s * 0.04f, s * 0.04f, s * 0.92f, s * 0.92f, s * 0.2f);
-    LinearGradientBrush fill(PointF(0, 0), PointF(0, s), Color(255, 70, 140, 214), Color(255, 16, 54, 104));
-    g.FillPath(&fill, tile);
-    Pen rim(Color(255, 10, 34, 66), s / 32.0f);
-    g.DrawPath(&rim, tile);
-    delete tile;
+    FillIconTile(g, s, Color(255, 70, 140, 214), Color(255, 16, 54, 104), Color(255, 10, 34, 66), s / 32.0f);
     DrawEmblem(g, s / 2, s / 2, s * 0.4f, turn, false);
     return Read(bmp);
 }
@@ -222,24 +217,15 @@ Pixels AppIcon(int size, float turn)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 2) {
-        fwprintf(stderr, L"usage: zorvane_art OUTPUT-FOLDER\n");
-        return 2;
-    }
-    std::wstring out = argv[1];
-    if (!out.empty() && out.back() != L'\\')
-        out += L'\\';
-    GdiplusStartupInput input;
-    ULONG_PTR token = 0;
-    if (GdiplusStartup(&token, &input, nullptr) != Ok)
-        return 1;
-    bool ok = true;
-    ok &= WriteFileBytes(out + L"background.bmp", Bmp24(Background()));
-    ok &= WriteFileBytes(out + L"closebox.bmp", Bmp24(CloseBox()));
-    ok &= WriteFileBytes(out + L"bar.bmp", Bmp24(BarFill()));
-    ok &= WriteFileBytes(out + L"Zorvane.ico", Icon32(AppIcon(48, 0)));
-    for (int frame = 0; frame < 3; ++frame)
-        ok &= WriteFileBytes(out + L"tray" + std::to_wstring(frame + 1) + L".ico", Icon4(AppIcon(32, frame * 120.0f)));
-    GdiplusShutdown(token);
-    return ok ? 0 : 1;
+    return RunGenerator(argc, argv, 1, L"zorvane_art OUTPUT-FOLDER", [](const std::wstring& out) {
+        bool ok = true;
+        ok &= WriteFileBytes(out + L"background.bmp", Bmp24(Background()));
+        ok &= WriteFileBytes(out + L"closebox.bmp", Bmp24(CloseBox()));
+        ok &= WriteFileBytes(out + L"bar.bmp", Bmp24(BarFill()));
+        ok &= WriteFileBytes(out + L"Zorvane.ico", Icon32(AppIcon(48, 0)));
+        for (int frame = 0; frame < 3; ++frame)
+            ok &= WriteFileBytes(out + L"tray" + std::to_wstring(frame + 1) + L".ico",
+                                 Icon4(AppIcon(32, frame * 120.0f)));
+        return ok;
+    });
 }
