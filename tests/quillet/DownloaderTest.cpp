@@ -112,6 +112,19 @@ protected:
 
     std::string LocalPath(const wchar_t* name) const { return qtest::Narrow(m_folder / name); }
 
+    // Serves a new 20000-byte body for "/<name>" and installs an old file of that
+    // name held open the way a running program holds it (shared for reading only).
+    HANDLE InstalledAndInUse(const std::string& name)
+    {
+        TestRoute route;
+        route.generated = 20000;
+        m_server.Route("/" + name, route);
+        const std::wstring path = m_folder / std::wstring(name.begin(), name.end());
+        if (!WriteWholeFile(path, "installed"))
+            return INVALID_HANDLE_VALUE;
+        return ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+
     bool Fetch(const std::string& target, const std::string& localPath)
     {
         std::string url = target;
@@ -265,13 +278,7 @@ TEST_F(DownloaderTest, ABodyCutShortFailsAndLeavesTheInstalledFileAsItWas)
 
 TEST_F(DownloaderTest, AnInstalledFileInUseIsNotReplaced)
 {
-    TestRoute route;
-    route.generated = 20000;
-    m_server.Route("/busy.dat", route);
-    ASSERT_TRUE(WriteWholeFile(m_folder / L"busy.dat", "installed"));
-    // Held open by a running program that shares it for reading only.
-    HANDLE hold = ::CreateFileW((m_folder / L"busy.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE hold = InstalledAndInUse("busy.dat");
     ASSERT_NE(hold, INVALID_HANDLE_VALUE);
     std::string url = "/busy.dat";
     EXPECT_FALSE(m_downloader.FetchFile(url, LocalPath(L"busy.dat")));
@@ -283,12 +290,7 @@ TEST_F(DownloaderTest, AnInstalledFileInUseIsNotReplaced)
 TEST_F(DownloaderTest, AnInstalledFileReleasedSoonAfterIsReplaced)
 {
     // As the launcher's program file is, just after the copy started.
-    TestRoute route;
-    route.generated = 20000;
-    m_server.Route("/soon.dat", route);
-    ASSERT_TRUE(WriteWholeFile(m_folder / L"soon.dat", "installed"));
-    HANDLE hold = ::CreateFileW((m_folder / L"soon.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE hold = InstalledAndInUse("soon.dat");
     ASSERT_NE(hold, INVALID_HANDLE_VALUE);
     std::thread release([hold] {
         ::Sleep(300);

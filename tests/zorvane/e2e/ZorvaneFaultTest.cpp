@@ -100,6 +100,22 @@ protected:
         return ReadWholeFile(Installed(L"Mirabond.exe.log")).find("started\t") != std::string::npos;
     }
 
+    // Runs the program and checks that it ends as a download that cannot be
+    // written does: the code-7 message, then the hall; the installed file kept and
+    // no part of the download left.
+    void RunExpectingALocalFileFailure()
+    {
+        ui::Process p = Run();
+        HWND box = ui::WaitForProcessWindow(p.Id(), L"#32770", kWait, L"Zorvane", false);
+        ASSERT_NE(box, nullptr) << "no failure message";
+        EXPECT_NE(ui::ReadMessageBox(box).text.find(L"下载文件失败 [a.dat], 错误代码 [7]"), std::wstring::npos);
+        ui::PressButton(box);
+        ASSERT_TRUE(p.WaitExit(kWait));
+        EXPECT_TRUE(HallStarted());
+        EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
+        EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.update"))) << "a part of the download was left";
+    }
+
     TestHttpServer m_server;
     TempFolder m_folder;
     std::wstring m_install;
@@ -262,15 +278,7 @@ TEST_F(ZorvaneFullDisk, ADownloadThatDoesNotFitFailsAndKeepsTheInstalledFile)
     big.generated = size;
     m_server.Route("/files/a.dat", big);
     ASSERT_TRUE(test_disks::FillLeaving(m_install, 64 * 1024));
-    ui::Process p = Run();
-    HWND box = ui::WaitForProcessWindow(p.Id(), L"#32770", kWait, L"Zorvane", false);
-    ASSERT_NE(box, nullptr) << "no failure message";
-    EXPECT_NE(ui::ReadMessageBox(box).text.find(L"下载文件失败 [a.dat], 错误代码 [7]"), std::wstring::npos);
-    ui::PressButton(box);
-    ASSERT_TRUE(p.WaitExit(kWait));
-    EXPECT_TRUE(HallStarted());
-    EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
-    EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.update"))) << "the part that fitted was left";
+    RunExpectingALocalFileFailure();
 }
 
 // The client in a folder that cannot be written, run through a read-only view of
@@ -300,15 +308,7 @@ TEST_F(ZorvaneReadOnly, AFolderThatCannotBeWrittenFailsTheDownloadAndKeepsTheIns
     // The hall double cannot write beside itself there.
     ASSERT_TRUE(::SetEnvironmentVariableW(L"VEXA_RECORDER_LOG", Installed(L"Mirabond.exe.log").c_str()));
     m_install = m_pair.readOnly;
-    ui::Process p = Run();
-    HWND box = ui::WaitForProcessWindow(p.Id(), L"#32770", kWait, L"Zorvane", false);
-    ASSERT_NE(box, nullptr) << "no failure message";
-    EXPECT_NE(ui::ReadMessageBox(box).text.find(L"下载文件失败 [a.dat], 错误代码 [7]"), std::wstring::npos);
-    ui::PressButton(box);
-    ASSERT_TRUE(p.WaitExit(kWait));
-    EXPECT_TRUE(HallStarted());
-    EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
-    EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.update")));
+    RunExpectingALocalFileFailure();
 }
 
 TEST_F(ZorvaneFault, ASlowServerLeavesTheWindowResponsive)
