@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "TempFolder.h"
+
 namespace ui {
 
 std::wstring ProgramFolder()
@@ -344,6 +346,17 @@ bool WaitNoProcessNamed(const std::wstring& exeName, DWORD timeoutMs)
             return false;
         ::Sleep(20);
     }
+}
+
+int HallStartsLogged(const std::wstring& log, DWORD timeoutMs)
+{
+    if (!WaitNoProcessNamed(L"Mirabond.exe", timeoutMs))
+        return -1;
+    const std::string text = ReadWholeFile(log);
+    int n = 0;
+    for (size_t p = 0; (p = text.find("started\t", p)) != std::string::npos; ++p)
+        ++n;
+    return n;
 }
 
 } // namespace ui

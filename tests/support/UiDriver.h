@@ -46,6 +46,12 @@ private:
 // program that another process started and did not wait for). True when none runs.
 bool WaitNoProcessNamed(const std::wstring& exeName, DWORD timeoutMs);
 
+// How often the hall double (tests/doubles Recorder, "Mirabond.exe") was started,
+// from the log it keeps. The double runs on after the program that started it has
+// ended, so its log is read once no "Mirabond.exe" runs any more; -1 when one
+// still runs after the time.
+int HallStartsLogged(const std::wstring& log, DWORD timeoutMs = 30000);
+
 struct WindowInfo {
     HWND hwnd = nullptr;
     DWORD processId = 0;

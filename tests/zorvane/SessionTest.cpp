@@ -128,16 +128,7 @@ protected:
         return m_boxes;
     }
 
-    int HallStarts() const
-    {
-        // The hall double runs on its own: its log is read once it has ended.
-        EXPECT_TRUE(ui::WaitNoProcessNamed(L"Mirabond.exe", 30000));
-        std::string log = ReadWholeFile(ui::ProgramFolder() + L"Mirabond.exe.log");
-        int n = 0;
-        for (size_t p = 0; (p = log.find("started\t", p)) != std::string::npos; ++p)
-            ++n;
-        return n;
-    }
+    int HallStarts() const { return ui::HallStartsLogged(ui::ProgramFolder() + L"Mirabond.exe.log"); }
     int NewHallStarts() const
     {
         return HallStarts() - m_hallStartsBefore;

@@ -124,15 +124,7 @@ protected:
         return ::SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer) != 0;
     }
 
-    int HallStarts() const
-    {
-        EXPECT_TRUE(ui::WaitNoProcessNamed(L"Mirabond.exe", kWait));
-        const std::string log = ReadWholeFile(Installed(L"Mirabond.exe.log"));
-        int n = 0;
-        for (size_t p = 0; (p = log.find("started\t", p)) != std::string::npos; ++p)
-            ++n;
-        return n;
-    }
+    int HallStarts() const { return ui::HallStartsLogged(Installed(L"Mirabond.exe.log"), kWait); }
 
     // Runs the program once; false (with a failure) when it did not end as the row says.
     bool RunUntilItEnds(Ends ends)

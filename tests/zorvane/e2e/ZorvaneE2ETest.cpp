@@ -177,17 +177,7 @@ protected:
         return false;
     }
 
-    // The hall double runs on after the program has ended: its log is read once
-    // it has ended too.
-    int HallStarts() const
-    {
-        EXPECT_TRUE(ui::WaitNoProcessNamed(L"Mirabond.exe", kWait));
-        std::string log = ReadWholeFile(Installed(L"Mirabond.exe.log"));
-        int n = 0;
-        for (size_t p = 0; (p = log.find("started\t", p)) != std::string::npos; ++p)
-            ++n;
-        return n;
-    }
+    int HallStarts() const { return ui::HallStartsLogged(Installed(L"Mirabond.exe.log"), kWait); }
 
     HWND SessionWindow(const ui::Process& p, DWORD timeout = kWait) const
     {

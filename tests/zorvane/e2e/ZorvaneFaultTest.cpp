@@ -92,13 +92,7 @@ protected:
             kWait);
     }
 
-    // The hall double runs on after the program has ended: its line is read once
-    // it has ended too.
-    bool HallStarted() const
-    {
-        EXPECT_TRUE(ui::WaitNoProcessNamed(L"Mirabond.exe", kWait));
-        return ReadWholeFile(Installed(L"Mirabond.exe.log")).find("started\t") != std::string::npos;
-    }
+    bool HallStarted() const { return ui::HallStartsLogged(Installed(L"Mirabond.exe.log"), kWait) > 0; }
 
     // Runs the program and checks that it ends as a download that cannot be
     // written does: the code-7 message, then the hall; the installed file kept and
