@@ -41,16 +41,10 @@ bool IsProgramName(const std::string& path)
     return HasExtension(path, ".exe") || HasExtension(path, ".dll") || HasExtension(path, ".ocx");
 }
 
-// Where the same file lives in two lists: base word, folder and name, without regard to case.
+// Where the same file lives in two lists: its target without regard to case.
 std::wstring PlaceKey(const ListedFile& e)
 {
-    std::wstring base;
-    switch (SelectBaseFolder(e.InstallDir)) {
-    case BASE_MODULE: base = L"<CURRENTDIR>"; break;
-    case BASE_WINDOWS: base = L"<WINDOWSDIR>"; break;
-    case BASE_SYSTEM: base = L"<SYSTEMDIR>"; break;
-    }
-    std::wstring key = JoinFullPath(base, e.LocalPath, e.FileName);
+    std::wstring key = DescribeTarget(e);
     for (wchar_t& c : key) {
         if (c >= L'A' && c <= L'Z')
             c = static_cast<wchar_t>(c - L'A' + L'a');
