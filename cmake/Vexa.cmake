@@ -13,10 +13,11 @@ endif()
 set(VEXA_GBK_FLAGS -finput-charset=UTF-8 -fexec-charset=GBK)
 
 if(WIN32)
-  # Tests of the Windows build run through the Wine bench (scripts/wine-bench).
+  # Tests of the Windows build run through the Wine bench (scripts/wine-bench),
+  # with the Wine loader of the build's processor.
   set(VEXA_WINE_STATE "${CMAKE_BINARY_DIR}/wine")
   file(WRITE "${CMAKE_BINARY_DIR}/wine-run"
-    "#!/bin/sh\nexec \"${CMAKE_SOURCE_DIR}/scripts/wine-bench\" run \"${VEXA_WINE_STATE}\" \"$@\"\n")
+    "#!/bin/sh\nexec env VEXA_WINE_ARCH=${CMAKE_SYSTEM_PROCESSOR} \"${CMAKE_SOURCE_DIR}/scripts/wine-bench\" run \"${VEXA_WINE_STATE}\" \"$@\"\n")
   file(CHMOD "${CMAKE_BINARY_DIR}/wine-run" PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_BINARY_DIR}/wine-run")

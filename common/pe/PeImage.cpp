@@ -9,6 +9,7 @@ namespace {
 // (resource directories that share subdirectories multiply their entries).
 constexpr std::uint64_t MAX_RESOURCE_ENTRIES = 1u << 18;
 constexpr std::uint32_t MAX_EXPORTS = 1u << 16;
+constexpr std::uint32_t MAX_IMPORTED_LIBRARIES = 1024;
 constexpr std::uint64_t MAX_EXPORT_NAME = 4096;
 constexpr unsigned MAX_DIRECTORIES = 16;
 
@@ -136,6 +137,7 @@ const char* PeStatusText(PeStatus status)
     case PeStatus::TooManyEntries: return "too many entries";
     case PeStatus::BadVersionBlock: return "malformed version resource";
     case PeStatus::BadExportTable: return "malformed export table";
+    case PeStatus::BadImportTable: return "malformed import table";
     case PeStatus::NotFound: return "not found";
     }
     return "unknown status";
@@ -400,6 +402,30 @@ PeResult<PeExports> CPeImage::ReadExports() const
         exports.names.push_back(std::move(*exported));
     }
     return exports;
+}
+
+PeResult<std::vector<std::string>> CPeImage::ReadImportedLibraries() const
+{
+    PeDirectory d = Directory(PE_DIRECTORY_IMPORT);
+    std::vector<std::string> libraries;
+    if (d.rva == 0)
+        return libraries;
+    // Descriptors of 20 bytes each, up to one whose fields are all zero.
+    constexpr std::uint32_t DESCRIPTOR = 20;
+    for (std::uint32_t i = 0;; ++i) {
+        if (i > MAX_IMPORTED_LIBRARIES)
+            return Fault(PeStatus::TooManyEntries, d.rva);
+        PeResult<PeBytes> descriptor = BytesAt(d.rva + i * DESCRIPTOR, DESCRIPTOR);
+        if (!descriptor)
+            return Fault(PeStatus::BadImportTable, d.rva);
+        const std::uint8_t* p = descriptor->data;
+        if (std::all_of(p, p + DESCRIPTOR, [](std::uint8_t b) { return b == 0; }))
+            return libraries;
+        PeResult<std::string> name = AsciiAt(Dword(p + 12));
+        if (!name)
+            return name.Error();
+        libraries.push_back(std::move(*name));
+    }
 }
 
 PeResult<FileVersion> ReadFileVersion(std::vector<std::uint8_t> bytes)

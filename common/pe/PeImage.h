@@ -115,6 +115,9 @@ public:
     PeResult<VersionInfo> ReadVersionInfo() const;
     // NotFound when the file has no export directory.
     PeResult<PeExports> ReadExports() const;
+    // The names of the libraries the import table loads, in table order; none
+    // when the file has no import directory.
+    PeResult<std::vector<std::string>> ReadImportedLibraries() const;
 
 private:
     CPeImage() = default;

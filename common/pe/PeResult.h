@@ -18,6 +18,7 @@ enum class PeStatus {
     TooManyEntries,    // more directory entries or names than any real file carries
     BadVersionBlock,   // a version resource that is not a well-formed VS_VERSIONINFO
     BadExportTable,    // an export directory whose tables do not fit
+    BadImportTable,    // an import directory without its terminating entry
     NotFound,          // the file has no such directory, resource or value
 };
 

@@ -9,7 +9,13 @@ int WSAAPI FailingStartup(WORD, LPWSADATA)
 }
 } // namespace
 
-// The import slot that the program's calls go through.
+// The import slot that the program's calls go through. Its symbol is decorated
+// on 32-bit Windows (stdcall with 8 bytes of arguments) and plain on 64-bit.
+#ifdef _WIN64
+#define VEXA_WSASTARTUP_SLOT "__imp_WSAStartup"
+#else
+#define VEXA_WSASTARTUP_SLOT "__imp__WSAStartup@8"
+#endif
 extern "C" {
-int(WSAAPI* failing_startup_slot)(WORD, LPWSADATA) __asm__("__imp__WSAStartup@8") = FailingStartup;
+int(WSAAPI* failing_startup_slot)(WORD, LPWSADATA) __asm__(VEXA_WSASTARTUP_SLOT) = FailingStartup;
 }

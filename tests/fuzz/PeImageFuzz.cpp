@@ -17,5 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)image->Find(PeResourceId::Name("PNG"), PeResourceId::Name("F_3_1"), 2052u);
     (void)image->ReadVersionInfo();
     (void)image->ReadExports();
+    (void)image->ReadImportedLibraries();
     return 0;
 }

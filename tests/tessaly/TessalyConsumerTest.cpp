@@ -36,8 +36,15 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        m_library.reset(::LoadLibraryW(TessalyPath().c_str()));
-        ASSERT_TRUE(m_library) << "LoadLibraryW failed: " << ::GetLastError();
+        // A 32-bit process loads the library as the game-room client does, and its
+        // entry point runs. A 64-bit process cannot run 32-bit code: it maps the
+        // file as an image resource file, which is how a program of either size
+        // reads another's resources.
+        const std::wstring path = TessalyPath();
+        m_library.reset(sizeof(void*) == 4 ? ::LoadLibraryW(path.c_str())
+                                           : ::LoadLibraryExW(path.c_str(), nullptr,
+                                                              LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+        ASSERT_TRUE(m_library) << "loading the library failed: " << ::GetLastError();
     }
     void TearDown() override
     {

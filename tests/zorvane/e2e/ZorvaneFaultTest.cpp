@@ -50,7 +50,8 @@ protected:
         m_install = InstallFolder();
         if (m_install.empty())
             GTEST_SKIP() << "no such disk here: mounting was refused";
-        ASSERT_TRUE(m_server.Start(VEXA_FAULT_PORT)) << "port " << VEXA_FAULT_PORT << " is taken";
+        ASSERT_TRUE(m_server.Start(VEXA_FAULT_PORT))
+            << "port " << VEXA_FAULT_PORT << " on 127.0.0.1 is taken; move it with the CMake cache variable VEXA_FAULT_PORT";
         ASSERT_TRUE(::CopyFileW((ui::ProgramFolder() + L"zorvane_faultport.exe").c_str(),
                                 (m_install + L"\\Zorvane.exe").c_str(), FALSE));
         ASSERT_TRUE(::CopyFileW((ui::ProgramFolder() + L"Mirabond.exe").c_str(),
@@ -182,8 +183,9 @@ TEST_F(ZorvaneFault, EachFaultOfTheFilesAnswerEndsAsDescribed)
         EXPECT_EQ(now.size(), f.installed->size());
         EXPECT_TRUE(now == *f.installed) << "the installed file holds other bytes";
         EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.replaced")));
-        if (f.ends == Ends::FailedBox)
+        if (f.ends == Ends::FailedBox) {
             EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.update"))) << "a failed download was left";
+        }
     }
 }
 
