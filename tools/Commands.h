@@ -71,3 +71,8 @@ bool FetchList(const Target& t, bool zorvaneHeaders, int timeoutSeconds, std::ve
 
 // The path of a Quillet entry below its release folder, in UTF-8 with "/".
 std::string ReleasePathOf(const FileEntry& e);
+
+// The request target Quillet sends for a download-list path: "\" becomes "/"
+// and a blank "%20", as its Internet functions write them; every other byte,
+// GBK included, goes as it is.
+std::string QuilletRequestTarget(const std::string& urlPath);

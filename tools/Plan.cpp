@@ -38,11 +38,12 @@ void PrintPlan(const ClientPlan& plan)
             std::printf(" (%zu downloads)", plan.downloads);
         if (plan.folders > 0)
             std::printf(", %zu folders created", plan.folders);
-        if (plan.bytesKnown)
-            std::printf(", %s to download\n", ShowBytes(plan.bytes).c_str());
-        else
-            std::printf(", %s (filelist.list names no sizes: give --release DIR or the list's address)\n",
-                        plan.bytes == 0 ? "sizes unknown" : (ShowBytes(plan.bytes) + " and more").c_str());
+        std::printf(", %s to download", ShowBytes(plan.bytes).c_str());
+        if (plan.sizesUnknown > 0)
+            std::printf(" and %zu downloads of unknown size (filelist.list names no sizes: give --release DIR, or "
+                        "the list's address when the server holds the files)",
+                        plan.sizesUnknown);
+        std::printf("\n");
     }
     if (plan.unchecked > 0)
         std::printf("plan: %zu entries go outside the client folder and were not checked\n", plan.unchecked);
@@ -89,11 +90,7 @@ int PlanQuilletList(const Arguments& a, const std::filesystem::path& client, con
         const std::optional<EntryTarget> target = TargetOf(file, folder);
         if (!target)
             return std::nullopt;
-        std::string path = target->urlPath;
-        for (char& c : path) {
-            if (c == '\\')
-                c = '/';
-        }
+        const std::string path = QuilletRequestTarget(target->urlPath);
         HttpGetOptions options;
         options.headOnly = true;
         options.timeoutMs = a.timeoutSeconds * 1000;

@@ -244,12 +244,7 @@ VerifyTally VerifyQuilletServer(const QuilletSource& source, const std::vector<F
         const std::optional<EntryTarget> target = TargetOf(e, source.folder);
         if (!target)
             continue;
-        std::string path = target->urlPath;
-        for (char& c : path) {
-            if (c == '\\')
-                c = '/';
-        }
-        fetches.emplace_back(e, path);
+        fetches.emplace_back(e, QuilletRequestTarget(target->urlPath));
     }
     HttpGetOptions options;
     options.timeoutMs = a.timeoutSeconds * 1000;
@@ -281,7 +276,7 @@ VerifyTally VerifyQuilletServer(const QuilletSource& source, const std::vector<F
             // A server that stored the name in UTF-8 has it under another address.
             HttpGetOptions probe = options;
             probe.headOnly = true;
-            const HttpGetResult utf8 = HttpGet(t.host, t.port, EncodeUrlPath(shown), probe);
+            const HttpGetResult utf8 = HttpGet(t.host, t.port, shown, probe);
             if (utf8.ok && utf8.head.status == 200)
                 problem = "status 404 for the GBK name that Quillet asks for; the server has the file under its "
                           "UTF-8 name: store it under its GBK name (docs/publishing.md, \"Files with Chinese names\")";

@@ -449,6 +449,20 @@ std::optional<QuilletSource> QuilletSourceOf(const std::string& address, const A
     return s;
 }
 
+std::string QuilletRequestTarget(const std::string& urlPath)
+{
+    std::string target;
+    for (char c : urlPath) {
+        if (c == '\\')
+            target.push_back('/');
+        else if (c == ' ')
+            target += "%20";
+        else
+            target.push_back(c);
+    }
+    return target;
+}
+
 std::string ReleasePathOf(const FileEntry& e)
 {
     std::string path = IsRootDirectory(e.directory) ? e.name : e.directory + "\\" + e.name;

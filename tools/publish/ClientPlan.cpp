@@ -205,7 +205,7 @@ ClientPlan PlanQuillet(const std::vector<FileEntry>& remote, std::string_view pr
                 if (row.bytes)
                     plan.bytes += *row.bytes * static_cast<std::uint64_t>(row.fetches);
                 else
-                    plan.bytesKnown = false;
+                    plan.sizesUnknown += static_cast<std::size_t>(row.fetches);
             }
         }
         const int times = listed[QuilletKey(r)];

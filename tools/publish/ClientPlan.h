@@ -36,7 +36,7 @@ struct ClientPlan {
     std::size_t downloads = 0; // downloads in one run
     std::size_t folders = 0;   // folders to create
     std::uint64_t bytes = 0;   // of the downloads whose size is known
-    bool bytesKnown = true;    // false when a download's size is unknown
+    std::size_t sizesUnknown = 0; // downloads whose size is unknown
     std::size_t unchecked = 0; // entries outside the client folder
 
     bool NothingToDo() const { return downloads == 0 && folders == 0; }
