@@ -35,6 +35,8 @@ const char* const USAGE =
     "  vexa-publish publish zorvane RELEASE_DIR RULES_FILE [-o|--output Update.xml] [--previous OLD_Update.xml]\n"
     "  vexa-publish publish quillet RELEASE_DIR [-o|--output filelist.list] [--previous OLD_filelist.list]\n"
     "                               [--folder NAME] [--install-folder-length N]\n"
+    "  vexa-publish copy quillet RELEASE_DIR SERVER_RELEASE_DIR\n"
+    "                               (file times kept, names in GBK as Quillet asks for them)\n"
     "  vexa-publish check FILE [--folder NAME] [--install-folder-length N]\n"
     "                               (FILE: Update.xml, filelist.list or updatelist.ini)\n"
     "  vexa-publish verify Update.xml [LIST_ADDRESS] [--release DIR] [--timeout SECONDS]\n"
@@ -49,6 +51,7 @@ const char* const USAGE =
 const std::map<std::string, std::set<std::string>> OPTIONS = {
     {"publish zorvane", {"--output", "--previous"}},
     {"publish quillet", {"--output", "--previous", "--folder", "--install-folder-length"}},
+    {"copy quillet", {}},
     {"check", {"--folder", "--install-folder-length"}},
     {"verify", {"--folder", "--release", "--timeout"}},
     {"plan", {"--folder", "--release", "--timeout"}},
@@ -321,6 +324,73 @@ int PublishQuillet(const Arguments& a)
     return Finish(report, false);
 }
 
+// Quillet asks for a file by the GBK bytes of its name: a server on Linux must
+// store that name. Copies what changed, keeping file times, each file written
+// beside and renamed.
+int CopyQuillet(const Arguments& a)
+{
+    if (a.positional.size() != 3)
+        return BadUsage("copy quillet needs RELEASE_DIR and SERVER_RELEASE_DIR");
+    const std::filesystem::path release = PathFromUtf8(a.positional[1]);
+    const std::filesystem::path server = PathFromUtf8(a.positional[2]);
+    FolderContents contents;
+    std::string error;
+    if (!ListReleaseFolder(release, contents, error))
+        return BadInput(a.positional[1], error);
+    std::vector<std::pair<std::string, std::string>> files; // UTF-8 path, GBK path
+    std::vector<std::string> folders;
+    bool refused = false;
+    for (const std::string& rel : contents.folders) {
+        const std::optional<std::string> gbk = GbkFromUtf8(rel);
+        refused = refused || !gbk;
+        if (!gbk)
+            std::cerr << rel << ": error: has a name with characters that GBK, the clients' text, cannot hold\n";
+        else
+            folders.push_back(*gbk);
+    }
+    for (const std::string& rel : contents.files) {
+        const std::optional<std::string> gbk = GbkFromUtf8(rel);
+        refused = refused || !gbk;
+        if (!gbk)
+            std::cerr << rel << ": error: has a name with characters that GBK, the clients' text, cannot hold\n";
+        else
+            files.emplace_back(rel, *gbk);
+    }
+    if (refused) {
+        std::cerr << "vexa-publish: nothing copied\n";
+        return EXIT_BAD_INPUT;
+    }
+    std::error_code ec;
+    for (const std::string& folder : folders) {
+        std::filesystem::create_directories(server / PathFromGbk(folder), ec);
+        if (ec)
+            return BadInput(Utf8FromPath(server / PathFromUtf8(Utf8FromGbk(folder))), ec.message());
+    }
+    std::size_t copied = 0;
+    std::size_t gbkNames = 0;
+    for (const auto& [rel, gbk] : files) {
+        const std::filesystem::path from = release / PathFromUtf8(rel);
+        const std::filesystem::path to = server / PathFromGbk(gbk);
+        gbkNames += rel == gbk ? 0 : 1;
+        const std::optional<FileTimeValue> time = LastWriteTime(from);
+        const std::optional<FileTimeValue> there = LastWriteTime(to);
+        if (time && there && there->Low == time->Low && there->High == time->High &&
+            std::filesystem::file_size(from, ec) == std::filesystem::file_size(to, ec))
+            continue; // the same file, by length and time
+        std::vector<std::uint8_t> bytes;
+        if (!time || !ReadWholeFile(from, bytes))
+            return BadInput(Utf8FromPath(from), "cannot be read");
+        std::string why;
+        if (!WriteWholeFile(to, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &why) ||
+            !SetLastWriteTime(to, *time))
+            return BadInput(rel, "cannot be copied to " + Utf8FromPath(server) + (why.empty() ? "" : " (" + why + ")"));
+        ++copied;
+    }
+    std::cout << "copied " << copied << " of " << files.size() << " files into " << Utf8FromPath(server) << " ("
+              << gbkNames << " named in GBK)\n";
+    return EXIT_OK;
+}
+
 // Findings of the clients' 8-bit lists carry GBK text; the terminal wants UTF-8.
 void ShowGbk(CReport& report)
 {
@@ -540,16 +610,20 @@ int main(int argc, char** argv)
     if (!a)
         return BadUsage(error);
     std::string command = a->command;
-    if (command == "publish" && !a->positional.empty())
+    if ((command == "publish" || command == "copy") && !a->positional.empty())
         command += " " + a->positional[0];
     if (!OPTIONS.count(command))
-        return BadUsage(a->command == "publish" ? "publish zorvane or publish quillet" : "unknown command " + command);
+        return BadUsage(a->command == "publish" ? "publish zorvane or publish quillet"
+                        : a->command == "copy"  ? "copy quillet"
+                                                : "unknown command " + command);
     if (!OptionsApply(*a, command, error))
         return BadUsage(error);
     if (command == "publish zorvane")
         return PublishZorvane(*a);
     if (command == "publish quillet")
         return PublishQuillet(*a);
+    if (command == "copy quillet")
+        return CopyQuillet(*a);
     if (command == "check")
         return Check(*a);
     if (command == "verify")

@@ -268,6 +268,15 @@ TEST_F(VexaPublishCliTest, GbkNamesGoIntoTheFileListAsTheClientsKeepThem)
     EXPECT_NE(AsString(bytes).find("\\:\xB9\xE6\xD4\xF2.txt:"), std::string::npos);
     ASSERT_EQ(Run("check " + Quote(list)), 0) << m_output;
 
+    // The server's copy holds the name's GBK bytes, with the release's file times.
+    ASSERT_EQ(Run("copy quillet " + Quote(m_dir / "release") + " " + Quote(m_dir / "www")), 0) << m_output;
+    EXPECT_NE(m_output.find("copied 4 of 4 files"), std::string::npos) << m_output;
+    const std::filesystem::path stored = m_dir.Path() / "www" / std::filesystem::path("\xB9\xE6\xD4\xF2.txt");
+    ASSERT_TRUE(std::filesystem::exists(stored));
+    EXPECT_EQ(LastWriteTime(stored)->Low, FileTimeFromUnix(T, 0).Low);
+    ASSERT_EQ(Run("copy quillet " + Quote(m_dir / "release") + " " + Quote(m_dir / "www")), 0) << m_output;
+    EXPECT_NE(m_output.find("copied 0 of 4 files"), std::string::npos) << m_output;
+
     // A server that stored the name in UTF-8 answers 404 to the GBK bytes Quillet sends.
     ServeRelease("/Vexaupdate/plat/release/");
     ServeFile("/Vexaupdate/plat/filelist.list", list);

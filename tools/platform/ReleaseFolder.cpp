@@ -187,6 +187,22 @@ bool WriteAndReplace(const std::filesystem::path& path, const std::filesystem::p
 
 } // namespace
 
+bool SetLastWriteTime(const std::filesystem::path& path, FileTimeValue time)
+{
+    HANDLE h = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME ft{time.Low, time.High};
+    const bool ok = ::SetFileTime(h, nullptr, nullptr, &ft) != 0;
+    ::CloseHandle(h);
+    return ok;
+}
+
+std::filesystem::path PathFromGbk(const std::string& gbk)
+{
+    return PathFromUtf8(Utf8FromGbk(gbk));
+}
+
 std::optional<FileTimeValue> LastWriteTime(const std::filesystem::path& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -286,6 +302,23 @@ bool WriteAndReplace(const std::filesystem::path& path, const std::filesystem::p
 }
 
 } // namespace
+
+bool SetLastWriteTime(const std::filesystem::path& path, FileTimeValue time)
+{
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(time.High) << 32) | time.Low;
+    const std::int64_t unix = static_cast<std::int64_t>(ticks / 10000000u) - 11644473600LL;
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(unix);
+    times[1].tv_nsec = static_cast<long>(ticks % 10000000u) * 100;
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+std::filesystem::path PathFromGbk(const std::string& gbk)
+{
+    return std::filesystem::path(gbk);
+}
 
 std::optional<FileTimeValue> LastWriteTime(const std::filesystem::path& path)
 {

@@ -30,6 +30,13 @@ std::string Utf8FromPath(const std::filesystem::path& path);
 
 // The last-write time of a file as a FILETIME, or nothing when it cannot be read.
 std::optional<FileTimeValue> LastWriteTime(const std::filesystem::path& path);
+// Sets it; false when it cannot be set.
+bool SetLastWriteTime(const std::filesystem::path& path, FileTimeValue time);
+
+// The path of a file named in the clients' 8-bit text (GBK) on this machine:
+// natively the GBK bytes themselves, as a web server on Linux must store them for
+// Quillet's requests; on Windows the same characters.
+std::filesystem::path PathFromGbk(const std::string& gbk);
 
 // The whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes);
