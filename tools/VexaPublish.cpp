@@ -265,8 +265,11 @@ int PublishZorvane(const Arguments& a)
         byVersion += e.FileVersion.empty() ? 0 : 1;
     std::cout << "wrote " << Utf8FromPath(out) << ": " << entries.size() << " files, " << byVersion
               << " compared by version, " << entries.size() - byVersion << " by file time\n";
-    if (changes)
+    if (changes) {
         std::cout << "Zorvane, against " << *a.previous << ": " << DescribeChanges(*changes) << "\n";
+        if (!changes->fetchedNames.empty())
+            std::cout << "  fetched: " << DescribeFetchedNames(*changes) << "\n";
+    }
     return Finish(report, false);
 }
 
@@ -319,8 +322,11 @@ int PublishQuillet(const Arguments& a)
         return EXIT_BAD_INPUT;
     std::cout << "wrote " << Utf8FromPath(out) << ": " << r.files.size() << " files, " << r.folders.size()
               << " folders\n";
-    if (changes)
+    if (changes) {
         std::cout << "Quillet, against " << *a.previous << ": " << DescribeChanges(*changes) << "\n";
+        if (!changes->fetchedNames.empty())
+            std::cout << "  fetched: " << Utf8FromGbk(DescribeFetchedNames(*changes)) << "\n";
+    }
     return Finish(report, false);
 }
 

@@ -418,8 +418,10 @@ TEST_F(VexaPublishCliTest, PublishSaysWhatChangesForAClientHoldingThePreviousRel
                             "holding the previous release downloads 2 files, 58.6 KB (60007 bytes)"),
               std::string::npos)
         << m_output;
+    EXPECT_NE(m_output.find("  fetched: data\\cards.dat, new.txt\n"), std::string::npos) << m_output;
     ASSERT_EQ(Run("publish quillet " + Quote(m_dir / "release") + " --previous " + Quote(m_dir / "old.list")), 0)
         << m_output;
+    EXPECT_NE(m_output.find("  fetched: data\\cards.dat, new.txt\n"), std::string::npos) << m_output;
     EXPECT_NE(m_output.find("1 added, 1 changed, 1 unchanged, 1 removed (clients keep removed files); a client "
                             "holding the previous release downloads 2 files, 58.6 KB (60007 bytes)"),
               std::string::npos)

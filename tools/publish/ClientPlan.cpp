@@ -244,11 +244,13 @@ ReleaseChanges CompareZorvaneReleases(const std::vector<ListedFile>& next, const
         const std::wstring key = PlaceKey(n);
         kept.insert(key);
         const std::uint64_t length = static_cast<std::uint64_t>(n.Length < 0 ? 0 : n.Length);
+        const std::string name = Narrow(JoinFullPath(L"", n.LocalPath, n.FileName).substr(1));
         const auto it = old.find(key);
         if (it == old.end()) {
             ++changes.added;
             ++changes.downloads;
             changes.bytes += length;
+            changes.fetchedNames.push_back(name);
             continue;
         }
         const ListedFile& p = *it->second;
@@ -263,6 +265,7 @@ ReleaseChanges CompareZorvaneReleases(const std::vector<ListedFile>& next, const
             ++changes.changed;
             ++changes.downloads;
             changes.bytes += length;
+            changes.fetchedNames.push_back(name);
             continue;
         }
         ++changes.unchanged;
@@ -314,6 +317,7 @@ ReleaseChanges CompareQuilletReleases(const std::vector<FileEntry>& next, const 
         ++changes.downloads;
         changes.bytes += sizeOf(d);
         fetched.insert(FoldCase(LocalEntryPath("", d)));
+        changes.fetchedNames.push_back(QuilletTarget(d));
     }
     std::set<std::string> kept;
     for (const FileEntry& n : next) {
@@ -341,4 +345,14 @@ std::string DescribeChanges(const ReleaseChanges& c)
            std::to_string(c.unchanged) + " unchanged, " + std::to_string(c.removed) +
            " removed (clients keep removed files); a client holding the previous release downloads " +
            std::to_string(c.downloads) + (c.downloads == 1 ? " file, " : " files, ") + ShowBytes(c.bytes);
+}
+
+std::string DescribeFetchedNames(const ReleaseChanges& c, std::size_t most)
+{
+    std::string names;
+    for (std::size_t i = 0; i < c.fetchedNames.size() && i < most; ++i)
+        names += (i == 0 ? "" : ", ") + c.fetchedNames[i];
+    if (c.fetchedNames.size() > most)
+        names += " and " + std::to_string(c.fetchedNames.size() - most) + " more";
+    return names;
 }

@@ -63,6 +63,7 @@ struct ReleaseChanges {
     std::size_t removed = 0;   // places of the previous release only: the clients keep them
     std::size_t downloads = 0;
     std::uint64_t bytes = 0;   // what an up-to-date client downloads
+    std::vector<std::string> fetchedNames; // the places added or changed, as the list names them
 };
 
 // Zorvane: the previous list's version and time of a place stand for the
@@ -79,6 +80,9 @@ ReleaseChanges CompareQuilletReleases(const std::vector<FileEntry>& next, const 
 
 // "3 added, 1 changed, ..." in one line, with the bytes an up-to-date client downloads.
 std::string DescribeChanges(const ReleaseChanges& changes);
+
+// The names of the places fetched, at most the given number, then how many more.
+std::string DescribeFetchedNames(const ReleaseChanges& changes, std::size_t most = 20);
 
 // A size for people: "1.2 MB (1234567 bytes)".
 std::string ShowBytes(std::uint64_t bytes);
