@@ -21,7 +21,7 @@ std::string ShownVersion(const std::wstring& v)
     return v.empty() ? std::string("none") : Narrow(v);
 }
 
-// The parts of a path between its separators.
+// Whether a path, with "\" or "/" between its parts, has a ".." part.
 bool HasParentStep(std::string_view path)
 {
     std::size_t begin = 0;
