@@ -36,8 +36,12 @@ void PrintPlan(const ClientPlan& plan)
             std::printf(" (%zu downloads)", plan.downloads);
         if (plan.folders > 0)
             std::printf(", %zu folders created", plan.folders);
-        std::printf(", %s to download", ShowBytes(plan.bytes).c_str());
-        if (plan.sizesUnknown > 0)
+        if (plan.sizesUnknown < plan.downloads)
+            std::printf(", %s to download", ShowBytes(plan.bytes).c_str());
+        if (plan.sizesUnknown == plan.downloads && plan.downloads > 0)
+            std::printf(", sizes unknown (filelist.list names no sizes: give --release DIR, or the list's address "
+                        "when the server holds the files)");
+        else if (plan.sizesUnknown > 0)
             std::printf(" and %zu downloads of unknown size (filelist.list names no sizes: give --release DIR, or "
                         "the list's address when the server holds the files)",
                         plan.sizesUnknown);
