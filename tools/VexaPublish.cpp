@@ -1,12 +1,16 @@
-// vexa-publish: writes, checks and verifies the update lists of a release.
+// vexa-publish: writes, checks and verifies the update lists of a release, and
+// explains what a client will fetch.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "ClientPlan.h"
+#include "Commands.h"
 #include "FileList.h"
 #include "HttpGet.h"
 #include "PublishRules.h"
@@ -18,7 +22,6 @@
 #include "Utf8.h"
 #include "XmlList.h"
 #include "ZorvaneList.h"
-#include "pe/PeImage.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -27,72 +30,69 @@
 
 namespace {
 
-// Exit codes, documented in docs/publishing.md.
-constexpr int EXIT_OK = 0;
-constexpr int EXIT_PROBLEMS = 1;  // the list was written or read, but something in it needs a look
-constexpr int EXIT_BAD_INPUT = 2; // bad command line, missing folder, unreadable or malformed input
-constexpr int EXIT_VERIFY = 3;    // the server does not serve what the list says, or cannot be reached
-
 const char* const USAGE =
     "usage:\n"
-    "  vexa-publish publish zorvane RELEASE_DIR RULES_FILE [-o Update.xml] [--previous OLD_Update.xml]\n"
-    "  vexa-publish publish quillet RELEASE_DIR [-o filelist.list] [--folder NAME] [--install-folder-length N]\n"
+    "  vexa-publish publish zorvane RELEASE_DIR RULES_FILE [-o|--output Update.xml] [--previous OLD_Update.xml]\n"
+    "  vexa-publish publish quillet RELEASE_DIR [-o|--output filelist.list] [--previous OLD_filelist.list]\n"
+    "                               [--folder NAME] [--install-folder-length N]\n"
+    "  vexa-publish copy quillet RELEASE_DIR SERVER_RELEASE_DIR\n"
+    "                               (file times kept, names in GBK as Quillet asks for them)\n"
     "  vexa-publish check FILE [--folder NAME] [--install-folder-length N]\n"
-    "                                  (Update.xml, filelist.list or updatelist.ini)\n"
-    "  vexa-publish verify Update.xml [LIST_URL]\n"
-    "  vexa-publish verify filelist.list SERVER_URL [--folder NAME]\n"
-    "exit codes: 0 ok, 1 problems found, 2 bad input, 3 verify failed\n";
+    "                               (FILE: Update.xml, filelist.list or updatelist.ini)\n"
+    "  vexa-publish verify Update.xml [LIST_ADDRESS] [--release DIR] [--timeout SECONDS]\n"
+    "  vexa-publish verify filelist.list SERVER_ADDRESS|LIST_ADDRESS|updatelist.ini\n"
+    "                               [--folder NAME] [--release DIR] [--timeout SECONDS]\n"
+    "  vexa-publish plan CLIENT_DIR LIST_FILE|LIST_ADDRESS [--folder NAME] [--release DIR] [--timeout SECONDS]\n"
+    "  vexa-publish --help\n"
+    "exit codes: 0 ok; 1 problems found (plan: files would be fetched); 2 bad input;\n"
+    "            3 verify failed or the server cannot be reached\n";
 
-int BadUsage(const std::string& why)
-{
-    std::cerr << "vexa-publish: " << why << "\n" << USAGE;
-    return EXIT_BAD_INPUT;
-}
-
-int BadInput(const std::string& file, const std::string& why)
-{
-    std::cerr << file << ": error: " << why << "\n";
-    return EXIT_BAD_INPUT;
-}
-
-struct Arguments {
-    std::vector<std::string> positional;
-    std::optional<std::string> output;
-    std::optional<std::string> previous;
-    std::string folder = "plat";
-    std::size_t installFolderLength = QuilletOptions{}.installFolderLength;
-    int timeoutSeconds = 30;
+// The options each command takes, by their long names.
+const std::map<std::string, std::set<std::string>> OPTIONS = {
+    {"publish zorvane", {"--output", "--previous"}},
+    {"publish quillet", {"--output", "--previous", "--folder", "--install-folder-length"}},
+    {"copy quillet", {}},
+    {"check", {"--folder", "--install-folder-length"}},
+    {"verify", {"--folder", "--release", "--timeout"}},
+    {"plan", {"--folder", "--release", "--timeout"}},
 };
 
-std::optional<Arguments> ParseArguments(int argc, char** argv, int first, std::string& error)
+std::optional<Arguments> ParseArguments(int argc, char** argv, std::string& error)
 {
     Arguments a;
-    for (int i = first; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto value = [&](const char* name) -> std::optional<std::string> {
+    a.command = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "-o")
+            arg = "--output";
+        const auto value = [&]() -> std::optional<std::string> {
             if (i + 1 >= argc) {
-                error = std::string(name) + " needs a value";
+                error = arg + " needs a value";
                 return std::nullopt;
             }
             return std::string(argv[++i]);
         };
-        if (arg == "-o" || arg == "--output") {
-            a.output = value("-o");
-            if (!a.output)
+        if (arg.size() > 1 && arg[0] == '-') {
+            if (a.given.count(arg)) {
+                error = arg + " is given twice";
                 return std::nullopt;
-        } else if (arg == "--previous") {
-            a.previous = value("--previous");
-            if (!a.previous)
+            }
+            a.given.insert(arg);
+        }
+        if (arg == "--output" || arg == "--previous" || arg == "--release") {
+            std::optional<std::string> v = value();
+            if (!v)
                 return std::nullopt;
+            (arg == "--output" ? a.output : arg == "--previous" ? a.previous : a.release) = *v;
         } else if (arg == "--folder") {
-            const auto v = value("--folder");
+            const auto v = value();
             if (!v || v->empty() || v->find_first_of(",/\\:") != std::string::npos) {
                 error = "--folder needs a folder name without \",\", \"/\", \"\\\" or \":\"";
                 return std::nullopt;
             }
             a.folder = *v;
         } else if (arg == "--install-folder-length" || arg == "--timeout") {
-            const auto v = value(arg.c_str());
+            const auto v = value();
             if (!v || v->empty() || v->size() > 4 || v->find_first_not_of("0123456789") != std::string::npos) {
                 error = arg + " needs a number";
                 return std::nullopt;
@@ -111,6 +111,19 @@ std::optional<Arguments> ParseArguments(int argc, char** argv, int first, std::s
     return a;
 }
 
+// An option that does not apply is refused rather than ignored.
+bool OptionsApply(const Arguments& a, const std::string& command, std::string& error)
+{
+    const auto it = OPTIONS.find(command);
+    for (const std::string& option : a.given) {
+        if (it == OPTIONS.end() || !it->second.count(option)) {
+            error = option + " does not apply to " + command;
+            return false;
+        }
+    }
+    return true;
+}
+
 // The list is written beside the release folder unless -o names a file.
 std::filesystem::path OutputPath(const Arguments& a, const std::filesystem::path& release, const char* name)
 {
@@ -122,7 +135,8 @@ std::filesystem::path OutputPath(const Arguments& a, const std::filesystem::path
     return parent.parent_path() / name;
 }
 
-// The files of a release, less the list being written (when it is written into the release).
+// The files of a release, less the list being written (when it is written into
+// the release) and what is never published.
 bool ReadRelease(const std::filesystem::path& root, const std::filesystem::path& output, bool gbkNames,
                  std::vector<ReleaseFile>& files, std::vector<std::string>& folders, CReport& report,
                  std::string& error)
@@ -130,6 +144,17 @@ bool ReadRelease(const std::filesystem::path& root, const std::filesystem::path&
     FolderContents contents;
     if (!ListReleaseFolder(root, contents, error))
         return false;
+    for (const std::string& rel : contents.ignored) {
+        const std::string name = Utf8FromPath(PathFromUtf8(rel).filename());
+        const bool isFolder = std::filesystem::is_directory(root / PathFromUtf8(rel));
+        report.Note(rel, 0, std::string("not published: ") + NeverPublishedReason(name, isFolder));
+    }
+    if (!contents.ignored.empty()) {
+        std::string names;
+        for (const std::string& rel : contents.ignored)
+            names += (names.empty() ? "" : ", ") + rel;
+        std::cout << "left out " << names << " (never published)\n";
+    }
     std::error_code ec;
     const std::filesystem::path outputFull = std::filesystem::weakly_canonical(output, ec);
     bool ok = true;
@@ -186,12 +211,23 @@ int Finish(const CReport& report, bool withNotes)
     return report.HasProblems() ? EXIT_PROBLEMS : EXIT_OK;
 }
 
+// Writes the list; false (and the reason on the error stream) when the old list stays.
+bool WriteList(const std::filesystem::path& out, const std::string& bytes)
+{
+    std::string why;
+    if (WriteWholeFile(out, bytes, &why))
+        return true;
+    std::cerr << Utf8FromPath(out) << ": error: cannot be written (" << why << "); nothing written, the list there "
+              << "is as it was\n";
+    return false;
+}
+
 int PublishZorvane(const Arguments& a)
 {
-    if (a.positional.size() != 4)
+    if (a.positional.size() != 3)
         return BadUsage("publish zorvane needs RELEASE_DIR and RULES_FILE");
-    const std::filesystem::path release = PathFromUtf8(a.positional[2]);
-    const std::string rulesName = a.positional[3];
+    const std::filesystem::path release = PathFromUtf8(a.positional[1]);
+    const std::string rulesName = a.positional[2];
     CReport report;
     std::vector<std::uint8_t> rulesBytes;
     if (!ReadWholeFile(PathFromUtf8(rulesName), rulesBytes))
@@ -207,42 +243,51 @@ int PublishZorvane(const Arguments& a)
     const std::filesystem::path out = OutputPath(a, release, "Update.xml");
     if (!ReadRelease(release, out, false, files, folders, report, error)) {
         report.Print(std::cerr, false);
-        return BadInput(a.positional[2], error);
+        return BadInput(a.positional[1], error);
     }
     std::vector<ListedFile> entries = PlanZorvaneList(files, *rules, report);
+    std::optional<ReleaseChanges> changes;
     if (a.previous) {
         std::vector<XmlFileElement> elements;
         if (!ReadXmlList(PathFromUtf8(*a.previous), elements, error))
             return BadInput(*a.previous, error);
-        ComparePrevious(entries, ReadListedFiles(elements), *a.previous, report);
+        changes = CompareZorvaneReleases(entries, ReadListedFiles(elements), *a.previous, report);
     }
-    if (report.Count(Severity::Error) > 0)
-        return Finish(report, false);
-    if (!WriteWholeFile(out, WriteZorvaneList(entries)))
-        return BadInput(Utf8FromPath(out), "cannot be written");
+    if (report.Count(Severity::Error) > 0) {
+        report.Print(std::cerr, false);
+        std::cerr << "vexa-publish: nothing written\n";
+        return EXIT_BAD_INPUT;
+    }
+    if (!WriteList(out, WriteZorvaneList(entries)))
+        return EXIT_BAD_INPUT;
     std::size_t byVersion = 0;
     for (const ListedFile& e : entries)
         byVersion += e.FileVersion.empty() ? 0 : 1;
     std::cout << "wrote " << Utf8FromPath(out) << ": " << entries.size() << " files, " << byVersion
               << " compared by version, " << entries.size() - byVersion << " by file time\n";
+    if (changes) {
+        std::cout << "Zorvane, against " << *a.previous << ": " << DescribeChanges(*changes) << "\n";
+        if (!changes->fetchedNames.empty())
+            std::cout << "  fetched: " << DescribeFetchedNames(*changes) << "\n";
+    }
     return Finish(report, false);
 }
 
 int PublishQuillet(const Arguments& a)
 {
-    if (a.positional.size() != 3)
+    if (a.positional.size() != 2)
         return BadUsage("publish quillet needs RELEASE_DIR");
-    const std::filesystem::path release = PathFromUtf8(a.positional[2]);
+    const std::filesystem::path release = PathFromUtf8(a.positional[1]);
     CReport report;
     QuilletRelease r;
     std::string error;
     const std::filesystem::path out = OutputPath(a, release, "filelist.list");
     if (!ReadRelease(release, out, true, r.files, r.folders, report, error)) {
         report.Print(std::cerr, false);
-        return BadInput(a.positional[2], error);
+        return BadInput(a.positional[1], error);
     }
     QuilletOptions options;
-    options.folder = a.folder;
+    options.folder = a.Folder();
     options.installFolderLength = a.installFolderLength;
     const std::vector<FileEntry> entries = PlanQuilletList(r, options, report);
     if (report.Count(Severity::Error) > 0) {
@@ -250,31 +295,106 @@ int PublishQuillet(const Arguments& a)
         std::cerr << "vexa-publish: nothing written: rename what is refused above\n";
         return EXIT_BAD_INPUT;
     }
-    if (!WriteWholeFile(out, WriteQuilletList(entries)))
-        return BadInput(Utf8FromPath(out), "cannot be written");
+    std::optional<ReleaseChanges> changes;
+    if (a.previous) {
+        std::vector<std::uint8_t> bytes;
+        if (!ReadWholeFile(PathFromUtf8(*a.previous), bytes))
+            return BadInput(*a.previous, "cannot be read");
+        // Sizes by record ("directory:name"), as the list names the files.
+        std::map<std::string, std::uint64_t> sizes;
+        for (const ReleaseFile& f : r.files) {
+            const std::size_t slash = f.path.rfind('/');
+            std::string directory = slash == std::string::npos ? "\\" : f.path.substr(0, slash);
+            for (char& c : directory) {
+                if (c == '/')
+                    c = '\\';
+            }
+            sizes[directory + ":" + f.path.substr(slash == std::string::npos ? 0 : slash + 1)] = f.size;
+        }
+        changes = CompareQuilletReleases(
+            entries, ParseFileList(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())),
+            [&sizes](const FileEntry& e) {
+                const auto it = sizes.find(e.directory + ":" + e.name);
+                return it == sizes.end() ? std::uint64_t{0} : it->second;
+            });
+    }
+    if (!WriteList(out, WriteQuilletList(entries)))
+        return EXIT_BAD_INPUT;
     std::cout << "wrote " << Utf8FromPath(out) << ": " << r.files.size() << " files, " << r.folders.size()
               << " folders\n";
+    if (changes) {
+        std::cout << "Quillet, against " << *a.previous << ": " << DescribeChanges(*changes) << "\n";
+        if (!changes->fetchedNames.empty())
+            std::cout << "  fetched: " << Utf8FromGbk(DescribeFetchedNames(*changes)) << "\n";
+    }
     return Finish(report, false);
 }
 
-enum class ListKind { Zorvane, Quillet, Servers };
-
-ListKind KindOf(const std::string& file, const std::vector<std::uint8_t>& bytes)
+// Quillet asks for a file by the GBK bytes of its name: a server on Linux must
+// store that name. Copies what changed, keeping file times, each file written
+// beside and renamed.
+int CopyQuillet(const Arguments& a)
 {
-    const std::filesystem::path p = PathFromUtf8(file);
-    const std::string ext = Utf8FromPath(p.extension());
-    if (EqualsNoCaseAscii(WideFromUtf8(ext), L".xml"))
-        return ListKind::Zorvane;
-    if (EqualsNoCaseAscii(WideFromUtf8(ext), L".ini"))
-        return ListKind::Servers;
-    if (EqualsNoCaseAscii(WideFromUtf8(ext), L".list"))
-        return ListKind::Quillet;
-    for (std::uint8_t b : bytes) {
-        if (b == ' ' || b == '\t' || b == '\r' || b == '\n' || b == 0xEF || b == 0xBB || b == 0xBF)
-            continue;
-        return b == '<' ? ListKind::Zorvane : ListKind::Quillet;
+    if (a.positional.size() != 3)
+        return BadUsage("copy quillet needs RELEASE_DIR and SERVER_RELEASE_DIR");
+    const std::filesystem::path release = PathFromUtf8(a.positional[1]);
+    const std::filesystem::path server = PathFromUtf8(a.positional[2]);
+    FolderContents contents;
+    std::string error;
+    if (!ListReleaseFolder(release, contents, error))
+        return BadInput(a.positional[1], error);
+    std::vector<std::pair<std::string, std::string>> files; // UTF-8 path, GBK path
+    std::vector<std::string> folders;
+    bool refused = false;
+    for (const std::string& rel : contents.folders) {
+        const std::optional<std::string> gbk = GbkFromUtf8(rel);
+        refused = refused || !gbk;
+        if (!gbk)
+            std::cerr << rel << ": error: has a name with characters that GBK, the clients' text, cannot hold\n";
+        else
+            folders.push_back(*gbk);
     }
-    return ListKind::Quillet;
+    for (const std::string& rel : contents.files) {
+        const std::optional<std::string> gbk = GbkFromUtf8(rel);
+        refused = refused || !gbk;
+        if (!gbk)
+            std::cerr << rel << ": error: has a name with characters that GBK, the clients' text, cannot hold\n";
+        else
+            files.emplace_back(rel, *gbk);
+    }
+    if (refused) {
+        std::cerr << "vexa-publish: nothing copied\n";
+        return EXIT_BAD_INPUT;
+    }
+    std::error_code ec;
+    for (const std::string& folder : folders) {
+        std::filesystem::create_directories(server / PathFromGbk(folder), ec);
+        if (ec)
+            return BadInput(Utf8FromPath(server / PathFromUtf8(Utf8FromGbk(folder))), ec.message());
+    }
+    std::size_t copied = 0;
+    std::size_t gbkNames = 0;
+    for (const auto& [rel, gbk] : files) {
+        const std::filesystem::path from = release / PathFromUtf8(rel);
+        const std::filesystem::path to = server / PathFromGbk(gbk);
+        gbkNames += rel == gbk ? 0 : 1;
+        const std::optional<FileTimeValue> time = LastWriteTime(from);
+        const std::optional<FileTimeValue> there = LastWriteTime(to);
+        if (time && there && there->Low == time->Low && there->High == time->High &&
+            std::filesystem::file_size(from, ec) == std::filesystem::file_size(to, ec))
+            continue; // the same file, by length and time
+        std::vector<std::uint8_t> bytes;
+        if (!time || !ReadWholeFile(from, bytes))
+            return BadInput(Utf8FromPath(from), "cannot be read");
+        std::string why;
+        if (!WriteWholeFile(to, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &why) ||
+            !SetLastWriteTime(to, *time))
+            return BadInput(rel, "cannot be copied to " + Utf8FromPath(server) + (why.empty() ? "" : " (" + why + ")"));
+        ++copied;
+    }
+    std::cout << "copied " << copied << " of " << files.size() << " files into " << Utf8FromPath(server) << " ("
+              << gbkNames << " named in GBK)\n";
+    return EXIT_OK;
 }
 
 // Findings of the clients' 8-bit lists carry GBK text; the terminal wants UTF-8.
@@ -285,9 +405,9 @@ void ShowGbk(CReport& report)
 
 int Check(const Arguments& a)
 {
-    if (a.positional.size() != 2)
+    if (a.positional.size() != 1)
         return BadUsage("check needs one FILE");
-    const std::string file = a.positional[1];
+    const std::string file = a.positional[0];
     std::vector<std::uint8_t> bytes;
     if (!ReadWholeFile(PathFromUtf8(file), bytes))
         return BadInput(file, "cannot be read");
@@ -304,7 +424,7 @@ int Check(const Arguments& a)
     }
     case ListKind::Quillet: {
         QuilletOptions options;
-        options.folder = a.folder;
+        options.folder = a.Folder();
         options.installFolderLength = a.installFolderLength;
         CheckQuilletList(text, options, file, report);
         ShowGbk(report);
@@ -321,15 +441,40 @@ int Check(const Arguments& a)
     return rc == EXIT_BAD_INPUT ? EXIT_PROBLEMS : rc;
 }
 
-struct Target {
-    std::string host;
-    std::uint16_t port = 80;
-    std::string object;
-};
+} // namespace
 
-std::optional<Target> TargetOfUrl(const std::wstring& url)
+int BadUsage(const std::string& why)
 {
-    const std::optional<ParsedUrl> parsed = ParseUrl(url);
+    std::cerr << "vexa-publish: " << why << "\n" << USAGE;
+    return EXIT_BAD_INPUT;
+}
+
+int BadInput(const std::string& file, const std::string& why)
+{
+    std::cerr << file << ": error: " << why << "\n";
+    return EXIT_BAD_INPUT;
+}
+
+ListKind KindOf(const std::string& file, const std::vector<std::uint8_t>& bytes)
+{
+    const std::wstring ext = WideFromUtf8(Utf8FromPath(PathFromUtf8(file).extension()));
+    if (EqualsNoCaseAscii(ext, L".xml"))
+        return ListKind::Zorvane;
+    if (EqualsNoCaseAscii(ext, L".ini"))
+        return ListKind::Servers;
+    if (EqualsNoCaseAscii(ext, L".list"))
+        return ListKind::Quillet;
+    for (std::uint8_t b : bytes) {
+        if (b == ' ' || b == '\t' || b == '\r' || b == '\n' || b == 0xEF || b == 0xBB || b == 0xBF)
+            continue;
+        return b == '<' ? ListKind::Zorvane : ListKind::Quillet;
+    }
+    return ListKind::Quillet;
+}
+
+std::optional<Target> TargetOfUrl(const std::string& url)
+{
+    const std::optional<ParsedUrl> parsed = ParseUrl(WideFromUtf8(url));
     if (!parsed || parsed->service != UrlService::Http)
         return std::nullopt;
     Target t;
@@ -339,212 +484,95 @@ std::optional<Target> TargetOfUrl(const std::wstring& url)
     return t;
 }
 
-struct VerifyTally {
-    std::size_t ok = 0;
-    std::size_t failed = 0;
-    std::uint64_t bytes = 0;
-};
-
-// One line of progress per fetch; the failures again in the summary.
-void Progress(std::size_t index, std::size_t count, const std::string& what)
+std::optional<QuilletSource> QuilletSourceOf(const std::string& address, const Arguments& a, std::string& error)
 {
-    std::printf("[%*zu/%zu] %s ... ", static_cast<int>(std::to_string(count).size()), index, count, what.c_str());
-    std::fflush(stdout);
-}
-
-void Outcome(VerifyTally& tally, std::vector<std::string>& failures, const std::string& what,
-             const std::string& problem, std::uint64_t bytes)
-{
-    if (problem.empty()) {
-        ++tally.ok;
-        tally.bytes += bytes;
-        std::printf("ok (%llu bytes)\n", static_cast<unsigned long long>(bytes));
-    } else {
-        ++tally.failed;
-        std::printf("FAILED: %s\n", problem.c_str());
-        failures.push_back(what + ": " + problem);
+    const std::optional<Target> t = TargetOfUrl(address);
+    if (!t) {
+        error = address + " is no http:// address";
+        return std::nullopt;
     }
-    std::fflush(stdout);
-}
-
-std::string StatusProblem(const HttpGetResult& r)
-{
-    if (!r.ok && r.head.status == 0)
-        return r.error;
-    if (r.head.status != 200)
-        return "status " + std::to_string(r.head.status) + " " + r.head.reason + " (clients take only 200)";
-    if (!r.ok)
-        return r.error;
-    return std::string();
-}
-
-int Summary(const VerifyTally& tally, const std::vector<std::string>& failures)
-{
-    std::printf("verify: %zu fetched, %zu ok, %zu failed, %.1f MB checked\n", tally.ok + tally.failed, tally.ok,
-                tally.failed, static_cast<double>(tally.bytes) / 1048576.0);
-    for (const std::string& f : failures)
-        std::printf("  failed: %s\n", f.c_str());
-    if (tally.failed > 0) {
-        std::printf("verify: do NOT announce this release\n");
-        return EXIT_VERIFY;
-    }
-    std::printf("verify: the server serves the list as published\n");
-    return EXIT_OK;
-}
-
-// The published list must be the one on the server, byte for byte.
-std::string CompareServedList(const HttpGetResult& r, const std::vector<std::uint8_t>& local)
-{
-    std::string problem = StatusProblem(r);
-    if (problem.empty() && r.body != local)
-        problem = "differs from the local list (" + std::to_string(r.body.size()) + " bytes served, " +
-                  std::to_string(local.size()) + " published)";
-    return problem;
-}
-
-int VerifyZorvane(const Arguments& a, const std::vector<std::uint8_t>& listBytes)
-{
-    const std::string file = a.positional[1];
-    std::vector<XmlFileElement> elements;
-    std::string error;
-    if (!ReadXmlList(PathFromUtf8(file), elements, error))
-        return BadInput(file, error);
-    const std::vector<ListedFile> entries = ReadListedFiles(elements);
-    HttpGetOptions options;
-    options.zorvaneHeaders = true;
-    options.timeoutMs = a.timeoutSeconds * 1000;
-    VerifyTally tally;
-    std::vector<std::string> failures;
-    const std::size_t count = entries.size() + (a.positional.size() > 2 ? 1 : 0);
-    std::size_t index = 0;
-    if (a.positional.size() > 2) {
-        const std::string url = a.positional[2];
-        const std::optional<Target> t = TargetOfUrl(WideFromUtf8(url));
-        if (!t)
-            return BadUsage(url + " is no http:// address");
-        Progress(++index, count, url);
-        HttpGetOptions listOptions = options;
-        listOptions.keepBody = true;
-        const HttpGetResult r = HttpGet(t->host, t->port, t->object, listOptions);
-        Outcome(tally, failures, url, CompareServedList(r, listBytes), r.bodyBytes);
-    }
-    for (const ListedFile& e : entries) {
-        const std::string url = Utf8FromWide(e.URL);
-        const std::optional<Target> t = TargetOfUrl(e.URL);
-        Progress(++index, count, url.empty() ? "(no URL)" : url);
-        if (!t) {
-            Outcome(tally, failures, file + ":" + std::to_string(e.line), "no http:// address the clients can fetch",
-                    0);
-            continue;
-        }
-        HttpGetOptions fileOptions = options;
-        fileOptions.keepBody = !e.FileVersion.empty();
-        const HttpGetResult r = HttpGet(t->host, t->port, t->object, fileOptions);
-        std::string problem = StatusProblem(r);
-        const std::uint32_t listed = static_cast<std::uint32_t>(static_cast<std::uint64_t>(e.Length));
-        if (problem.empty() && static_cast<std::uint32_t>(r.bodyBytes) != listed)
-            problem = std::to_string(r.bodyBytes) + " bytes served, Length " + std::to_string(e.Length) + " listed";
-        if (problem.empty() && !e.FileVersion.empty()) {
-            PeResult<FileVersion> v = ReadFileVersion(r.body);
-            const std::wstring served =
-                v ? FormatVersion((static_cast<std::uint32_t>(v->major) << 16) | v->minor,
-                                  (static_cast<std::uint32_t>(v->build) << 16) | v->revision)
-                  : std::wstring();
-            if (!EqualsNoCaseAscii(served, e.FileVersion))
-                problem = "version " + (served.empty() ? std::string("(none)") : Utf8FromWide(served)) +
-                          " served, " + Utf8FromWide(e.FileVersion) + " listed";
-        }
-        Outcome(tally, failures, url, problem, r.bodyBytes);
-    }
-    return Summary(tally, failures);
-}
-
-int VerifyQuillet(const Arguments& a, const std::vector<std::uint8_t>& listBytes)
-{
-    if (a.positional.size() != 3)
-        return BadUsage("verify of filelist.list needs the server's address, for example http://updates.example.com:80");
-    const std::string server = a.positional[2];
-    const std::optional<Target> t = TargetOfUrl(WideFromUtf8(server));
-    if (!t)
-        return BadUsage(server + " is no http:// address");
-    std::string folder = a.folder;
-    // http://host:port/Vexaupdate/<folder>/ names the folder too.
+    QuilletSource s;
+    s.label = address;
+    s.server = *t;
+    std::optional<std::string> named; // the folder the address names
     const std::string prefix = "/Vexaupdate/";
     if (t->object.compare(0, prefix.size(), prefix) == 0) {
-        std::string rest = t->object.substr(prefix.size());
-        if (!rest.empty() && rest.back() == '/')
-            rest.pop_back();
-        if (!rest.empty() && rest.find('/') == std::string::npos)
-            folder = rest;
+        const std::string rest = t->object.substr(prefix.size());
+        const std::size_t slash = rest.find('/');
+        if (slash != 0 && !rest.empty())
+            named = rest.substr(0, slash);
+        // The folder itself, with or without its "/".
+        if (slash == std::string::npos || slash + 1 == rest.size())
+            s.listPath.clear();
+        else
+            s.listPath = t->object;
     } else if (t->object != "/") {
-        return BadUsage(server + ": give the server (http://host:port) or its folder (http://host:port/Vexaupdate/NAME)");
+        s.listPath = t->object; // a staged list anywhere on the server
     }
-    const std::string_view text(reinterpret_cast<const char*>(listBytes.data()), listBytes.size());
-    const std::vector<FileEntry> entries = ParseFileList(text);
-    std::vector<std::pair<FileEntry, std::string>> fetches;
-    for (FileEntry e : entries) {
-        e.kind = HasDot(e.name) ? ENTRY_FILE : ENTRY_DIRECTORY;
-        if (e.kind != ENTRY_FILE || IsSkippedEntry(e))
-            continue;
-        const std::optional<EntryTarget> target = TargetOf(e, folder);
-        if (!target)
-            continue;
-        std::string path = target->urlPath;
-        for (char& c : path) {
-            if (c == '\\')
-                c = '/';
+    if (named && a.folder && *named != *a.folder) {
+        error = address + " names the folder " + *named + ", --folder says " + *a.folder;
+        return std::nullopt;
+    }
+    s.folder = named.value_or(a.Folder());
+    if (s.listPath.empty()) {
+        const std::optional<EntryTarget> live = FileListTarget(s.folder);
+        if (!live) {
+            error = "the folder name " + s.folder + " is too long for the clients' paths";
+            return std::nullopt;
         }
-        fetches.emplace_back(e, path);
+        s.listPath = live->urlPath;
     }
-    HttpGetOptions options;
-    options.timeoutMs = a.timeoutSeconds * 1000;
-    VerifyTally tally;
-    std::vector<std::string> failures;
-    const std::size_t count = fetches.size() + 1;
-    std::size_t index = 0;
-    const std::optional<EntryTarget> listTarget = FileListTarget(folder);
-    if (!listTarget)
-        return BadUsage("the folder name " + folder + " is too long for the clients' paths");
-    const std::string listPath = listTarget->urlPath;
-    {
-        Progress(++index, count, listPath);
-        HttpGetOptions listOptions = options;
-        listOptions.keepBody = true;
-        const HttpGetResult r = HttpGet(t->host, t->port, listPath, listOptions);
-        Outcome(tally, failures, listPath, CompareServedList(r, listBytes), r.bodyBytes);
-    }
-    for (const auto& [e, path] : fetches) {
-        const std::string shown = Utf8FromGbk(path);
-        Progress(++index, count, shown);
-        const HttpGetResult r = HttpGet(t->host, t->port, path, options);
-        std::string problem = StatusProblem(r);
-        if (problem.empty() && !r.head.contentLength)
-            problem = "no Content-Length (Quillet refuses such an answer)";
-        if (problem.empty() && static_cast<std::int32_t>(r.crc) != e.checksum)
-            problem = "checksum " + std::to_string(static_cast<std::int32_t>(r.crc)) + " served, " +
-                      std::to_string(e.checksum) + " listed";
-        Outcome(tally, failures, shown, problem, r.bodyBytes);
-    }
-    return Summary(tally, failures);
+    return s;
 }
 
-int Verify(const Arguments& a)
+std::string QuilletRequestTarget(const std::string& urlPath)
 {
-    if (a.positional.size() < 2 || a.positional.size() > 3)
-        return BadUsage("verify needs LIST and an address");
-    const std::string file = a.positional[1];
-    std::vector<std::uint8_t> bytes;
-    if (!ReadWholeFile(PathFromUtf8(file), bytes))
-        return BadInput(file, "cannot be read");
-    switch (KindOf(file, bytes)) {
-    case ListKind::Zorvane: return VerifyZorvane(a, bytes);
-    case ListKind::Quillet: return VerifyQuillet(a, bytes);
-    case ListKind::Servers: break;
+    std::string target;
+    for (char c : urlPath) {
+        if (c == '\\')
+            target.push_back('/');
+        else if (c == ' ')
+            target += "%20";
+        else
+            target.push_back(c);
     }
-    return BadUsage("verify takes Update.xml or filelist.list");
+    return target;
 }
 
-} // namespace
+std::string ReleasePathOf(const FileEntry& e)
+{
+    std::string path = IsRootDirectory(e.directory) ? e.name : e.directory + "\\" + e.name;
+    path = Utf8FromGbk(path);
+    for (char& c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    return path;
+}
+
+bool FetchList(const Target& t, bool zorvaneHeaders, int timeoutSeconds, std::vector<std::uint8_t>& bytes,
+               std::string& error)
+{
+    HttpGetOptions options;
+    options.zorvaneHeaders = zorvaneHeaders;
+    options.keepBody = true;
+    options.timeoutMs = timeoutSeconds * 1000;
+    HttpGetResult r = HttpGet(t.host, t.port, t.object, options);
+    if (!r.ok && r.head.status == 0) {
+        error = r.error;
+        return false;
+    }
+    if (r.head.status != 200) {
+        error = "status " + std::to_string(r.head.status) + " " + r.head.reason + " (clients take only 200)";
+        return false;
+    }
+    if (!r.ok) {
+        error = r.error;
+        return false;
+    }
+    bytes = std::move(r.body);
+    return true;
+}
 
 #ifdef _WIN32
 // The arguments in UTF-8, whatever the console's code page.
@@ -574,27 +602,37 @@ int main(int argc, char** argv)
         argv = pointers.data();
     }
 #endif
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0 ||
+            (i == 1 && std::strcmp(argv[i], "help") == 0)) {
+            std::cout << USAGE;
+            return EXIT_OK;
+        }
+    }
     if (argc < 2)
         return BadUsage("no command");
-    const std::string command = argv[1];
-    if (command == "-h" || command == "--help" || command == "help") {
-        std::cout << USAGE;
-        return EXIT_OK;
-    }
     std::string error;
-    const std::optional<Arguments> a = ParseArguments(argc, argv, 1, error);
+    const std::optional<Arguments> a = ParseArguments(argc, argv, error);
     if (!a)
         return BadUsage(error);
-    if (command == "publish") {
-        if (a->positional.size() >= 2 && a->positional[1] == "zorvane")
-            return PublishZorvane(*a);
-        if (a->positional.size() >= 2 && a->positional[1] == "quillet")
-            return PublishQuillet(*a);
-        return BadUsage("publish zorvane or publish quillet");
-    }
+    std::string command = a->command;
+    if ((command == "publish" || command == "copy") && !a->positional.empty())
+        command += " " + a->positional[0];
+    if (!OPTIONS.count(command))
+        return BadUsage(a->command == "publish" ? "publish zorvane or publish quillet"
+                        : a->command == "copy"  ? "copy quillet"
+                                                : "unknown command " + command);
+    if (!OptionsApply(*a, command, error))
+        return BadUsage(error);
+    if (command == "publish zorvane")
+        return PublishZorvane(*a);
+    if (command == "publish quillet")
+        return PublishQuillet(*a);
+    if (command == "copy quillet")
+        return CopyQuillet(*a);
     if (command == "check")
         return Check(*a);
     if (command == "verify")
         return Verify(*a);
-    return BadUsage("unknown command " + command);
+    return Plan(*a);
 }

@@ -93,15 +93,29 @@ std::string LocalEntryPath(std::string_view programFolder, const FileEntry& entr
     return path;
 }
 
-std::vector<FileEntry> BuildLocalList(const std::vector<FileEntry>& remote, std::string_view programFolder)
+LocalPathState ProbeDisk(const std::string& path, bool wantChecksum)
+{
+    LocalPathState state;
+    state.exists = PathExists(path.c_str());
+    if (state.exists && wantChecksum)
+        state.checksum = FileCrc(path.c_str());
+    return state;
+}
+
+std::vector<FileEntry> BuildLocalList(const std::vector<FileEntry>& remote, std::string_view programFolder,
+                                      const LocalPathProbe& probe)
 {
     std::vector<FileEntry> local;
     for (const FileEntry& r : remote) {
         std::string path = LocalEntryPath(programFolder, r);
-        if (path.size() > LOCAL_PATH_MAX || !PathExists(path.c_str()))
+        if (path.size() > LOCAL_PATH_MAX)
+            continue;
+        const bool dotted = HasDot(r.name);
+        const LocalPathState state = probe(path, dotted);
+        if (!state.exists)
             continue;
         FileEntry copy = r;
-        copy.checksum = HasDot(r.name) ? FileCrc(path.c_str()) : 0;
+        copy.checksum = dotted ? state.checksum : 0;
         local.push_back(std::move(copy));
     }
     return local;

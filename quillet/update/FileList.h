@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,10 +46,25 @@ std::vector<FileEntry> ReadFileList(const char* path);
 // folder + directory, then "\" unless the directory is exactly "\", then the name.
 std::string LocalEntryPath(std::string_view programFolder, const FileEntry& entry);
 
+// What the local list learns of one local path: whether something (file or
+// directory) exists there and, when asked for, the checksum of the file.
+struct LocalPathState {
+    bool exists = false;
+    std::int32_t checksum = 0;
+};
+// Looks at one local path; wantChecksum is set for names with a ".".
+using LocalPathProbe = std::function<LocalPathState(const std::string& path, bool wantChecksum)>;
+
+// The updater's own disk: PathExists, then FileCrc.
+LocalPathState ProbeDisk(const std::string& path, bool wantChecksum);
+
 // One local entry per remote entry that exists at its local path, in remote
 // order; the checksum of one whose name has a "." is its FileCrc, otherwise 0.
 // An entry whose local path is longer than LOCAL_PATH_MAX is taken as missing.
-std::vector<FileEntry> BuildLocalList(const std::vector<FileEntry>& remote, std::string_view programFolder);
+// The probe looks at the disk; the publishing tools hand in their own view of a
+// player's folder or of a previous release, so that they decide with this code.
+std::vector<FileEntry> BuildLocalList(const std::vector<FileEntry>& remote, std::string_view programFolder,
+                                      const LocalPathProbe& probe = ProbeDisk);
 
 // The download list: first, in local order, a copy of every remote entry with a
 // "." in its name whose directory and name equal a local entry's (without regard

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ClientFolder.h"
+#include "ClientPlan.h"
 #include "QuilletList.h"
 #include "ReleaseBuilder.h"
 #include "UpdateRules.h"
@@ -10,22 +12,11 @@ namespace {
 
 const std::int64_t T = 1796126400;
 
-// The local list as BuildLocalList makes it, on the native file system: every
-// remote entry that exists, with its FileCrc when its name has a ".".
+// The local list of a client folder, by the updater's own code.
 std::vector<FileEntry> LocalList(const std::vector<FileEntry>& remote, const std::filesystem::path& client)
 {
-    std::vector<FileEntry> local;
-    for (const FileEntry& r : remote) {
-        std::string rel = IsRootDirectory(r.directory) ? r.name : r.directory + "/" + r.name;
-        std::replace(rel.begin(), rel.end(), '\\', '/');
-        const std::filesystem::path path = client / rel;
-        if (!std::filesystem::exists(path))
-            continue;
-        FileEntry copy = r;
-        copy.checksum = HasDot(r.name) ? FileCrc(path.string().c_str()) : 0;
-        local.push_back(copy);
-    }
-    return local;
+    const QuilletFolderView view = QuilletViewOf(NormalClientFolder(client));
+    return BuildLocalList(remote, view.programFolder, view.probe);
 }
 
 TEST(QuilletPublishTest, PublishedListSelectsExactlyTheChangedEntries)
@@ -197,6 +188,43 @@ TEST(QuilletPublishTest, CheckOfUpdateServers)
     CReport partial;
     CheckUpdateServers("2;1;;srv3;80\n", "updatelist.ini", partial);
     EXPECT_TRUE(partial.Mentions("no host or no port", Severity::Warning));
+
+    // How often the pick lands on each server, and how often it gives up.
+    CReport two;
+    CheckUpdateServers("1;1;a;h1;80\n2;2;b;h2;80\n3;1;c;h3;80\n", "updatelist.ini", two);
+    EXPECT_TRUE(two.Mentions("server 1 (kind 1) \"a\" at h1:80: picked on 50.0% of starts", Severity::Note));
+    EXPECT_FALSE(two.HasProblems());
+    CReport uneven;
+    CheckUpdateServers("1;1;a;h1;80\n2;1;b;h2;80\n3;1;c;h3;80\n4;2;d;h4;80\n", "updatelist.ini", uneven);
+    EXPECT_TRUE(uneven.Mentions("the pick is uneven: the most picked server of kind 1 gets 37.5% of starts, the "
+                                "least picked 25.0%",
+                                Severity::Warning));
+    std::string forty = "1;1;first;h;80\n";
+    for (int id = 2; id <= 40; ++id)
+        forty += std::to_string(id) + ";2;other;h;80\n";
+    CReport givesUp;
+    CheckUpdateServers(forty, "updatelist.ini", givesUp);
+    // Targets 0..79 are drawn evenly; the walk reaches the first server's match 24 within 1001 visits.
+    EXPECT_TRUE(givesUp.Mentions("on 68.8% of starts the pick gives up", Severity::Warning));
+    EXPECT_TRUE(givesUp.Mentions("picked on 31.2% of starts", Severity::Note));
+}
+
+TEST(QuilletPublishTest, ThePreviousListGivesWhatAnUpToDateClientFetches)
+{
+    const std::vector<FileEntry> previous = ParseFileList("\\:a.txt:1\r\n\\:b.txt:2\r\n\\:data:0\r\n"
+                                                          "data:c.dat:3\r\ndata:gone.dat:4\r\nupdatetmp:end:0\r\n");
+    const std::vector<FileEntry> next = ParseFileList("\\:A.TXT:1\r\n\\:b.txt:20\r\n\\:data:0\r\n"
+                                                      "data:c.dat:3\r\ndata:new.dat:5\r\n\\:logs:0\r\n"
+                                                      "updatetmp:end:0\r\n");
+    const ReleaseChanges c = CompareQuilletReleases(next, previous, [](const FileEntry& e) {
+        return static_cast<std::uint64_t>(e.name.size() * 100);
+    });
+    EXPECT_EQ(c.added, 1u);     // new.dat
+    EXPECT_EQ(c.changed, 1u);   // b.txt
+    EXPECT_EQ(c.unchanged, 2u); // A.TXT (case only), c.dat
+    EXPECT_EQ(c.removed, 1u);   // gone.dat
+    EXPECT_EQ(c.downloads, 2u);
+    EXPECT_EQ(c.bytes, 500u + 700u);
 }
 
 } // namespace

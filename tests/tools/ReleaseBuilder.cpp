@@ -104,11 +104,17 @@ std::string ToolPath()
 
 int RunTool(const std::string& arguments, std::string& output)
 {
+    return RunCommand("\"" + ToolPath() + "\" " + arguments, output);
+}
+
+int RunCommand(const std::string& commandLine, std::string& output)
+{
     output.clear();
-    const std::string command = "\"" + ToolPath() + "\" " + arguments + " 2>&1";
 #ifdef _WIN32
+    const std::string command = commandLine + " 2>&1";
     FILE* pipe = ::_popen(command.c_str(), "r");
 #else
+    const std::string command = "{ " + commandLine + "; } 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
 #endif
     if (!pipe)

@@ -40,5 +40,8 @@ ReleaseFile Described(const std::string& path, const std::vector<std::uint8_t>& 
 // The path of the tool built beside the tests.
 std::string ToolPath();
 
-// Runs a command line, answers its exit status and what it wrote (stdout and stderr).
+// Runs the tool with the arguments, answers its exit status and what it wrote
+// (stdout and stderr).
 int RunTool(const std::string& arguments, std::string& output);
+// The same for a shell command line.
+int RunCommand(const std::string& commandLine, std::string& output);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <set>
 
+#include "ClientFolder.h"
+#include "ClientPlan.h"
 #include "ReleaseBuilder.h"
 #include "ReleaseFolder.h"
 #include "Utf8.h"
@@ -30,22 +32,6 @@ std::vector<XmlFileElement> ReadBack(const TempDir& dir, const std::string& xml)
     std::string error;
     EXPECT_TRUE(ReadXmlList(path, elements, error)) << error;
     return elements;
-}
-
-// The decision of the clients for one entry against a client folder, on the
-// native file system: the listed path joined as they join it, then their rules.
-bool ClientSelects(const ListedFile& e, const std::filesystem::path& client)
-{
-    std::string rel = Utf8FromWide(JoinFullPath(L"", e.LocalPath, e.FileName)).substr(1);
-    std::replace(rel.begin(), rel.end(), '\\', '/');
-    const std::filesystem::path local = client / std::filesystem::u8path(rel);
-    std::vector<std::uint8_t> bytes;
-    if (!std::filesystem::is_regular_file(local) || !ReadWholeFile(local, bytes))
-        return true; // missing
-    const ReleaseFile state = DescribeReleaseFile(rel, bytes, *LastWriteTime(local));
-    const std::wstring localVersion =
-        state.version ? FormatVersion(state.version->fileVersionMS, state.version->fileVersionLS) : std::wstring();
-    return IsOutdated(e.FileVersion, e.FileTime, localVersion, state.lastWrite);
 }
 
 TEST(ZorvanePublishTest, PublishedListSelectsExactlyTheChangedFiles)
@@ -80,12 +66,16 @@ TEST(ZorvanePublishTest, PublishedListSelectsExactlyTheChangedFiles)
 
     const std::vector<ListedFile> read = ReadListedFiles(ReadBack(dir, WriteZorvaneList(planned)));
     ASSERT_EQ(read.size(), 5u);
+    // The clients' decision on the client's files, read as the program reads them.
+    const ClientPlan plan =
+        PlanZorvane(read, [&client](const ListedFile& e) { return ZorvaneStateIn(NormalClientFolder(client), e); });
     std::set<std::string> selected;
-    for (const ListedFile& e : read) {
-        if (ClientSelects(e, client))
-            selected.insert(Utf8FromWide(JoinFullPath(L"", e.LocalPath, e.FileName)));
+    for (const PlanRow& row : plan.rows) {
+        if (row.fetch)
+            selected.insert(row.target);
     }
-    EXPECT_EQ(selected, (std::set<std::string>{"\\Vexa.exe", "\\data\\cards.dat", "\\skins\\table & chairs.bmp"}));
+    EXPECT_EQ(selected, (std::set<std::string>{"Vexa.exe", "data\\cards.dat", "skins\\table & chairs.bmp"}));
+    EXPECT_EQ(plan.bytes, VersionedImage({2, 0, 0, 10}).size() + 5000u + 900u);
 
     // The fields as the clients read them, in path order.
     EXPECT_EQ(read[0].FileName, L"Helper.dll");
@@ -130,6 +120,13 @@ TEST(ZorvanePublishTest, RulesPlaceSkipAndCompare)
     EXPECT_TRUE(out[1].Register);
     EXPECT_EQ(out[1].URL, L"http://h/r/sys/Codec.dll");
     EXPECT_FALSE(report.HasProblems());
+
+    // A rule that flattens folders, or names that differ in case only, put two files on one client path.
+    PublishRules flat = Rules("BaseUrl = http://h/\n[bin/**]\nLocalPath = bin\n");
+    PlanZorvaneList({Described("bin/a/x.dll", SomeBytes(4, 1), RELEASE_TIME),
+                     Described("bin/b/X.DLL", SomeBytes(4, 2), RELEASE_TIME)},
+                    flat, report);
+    EXPECT_TRUE(report.Mentions("lands on <program folder>\\bin\\X.DLL like bin/a/x.dll", Severity::Error));
 }
 
 TEST(ZorvanePublishTest, WarnsWhereAVersionIsWantedButMissingAndForWrongActions)
@@ -171,45 +168,58 @@ TEST(ZorvanePublishTest, LengthsBeyondTheSignedRangeAreWarnedAbout)
     EXPECT_TRUE(report.Mentions("wraps", Severity::Warning));
 }
 
-ListedFile Entry(const wchar_t* name, const wchar_t* version, FileTimeValue time = {})
+ListedFile Entry(const wchar_t* name, const wchar_t* version, FileTimeValue time = {}, std::int64_t length = 100)
 {
     ListedFile e;
     e.FileName = name;
     e.FileVersion = version;
     e.FileTime = time;
+    e.Length = length;
     e.line = 7;
     return e;
 }
 
-TEST(ZorvanePublishTest, ThePreviousReleaseShowsVersionsThatCompareWronglyAsText)
+TEST(ZorvanePublishTest, ThePreviousReleaseGivesTheChangesAndWhatClientsKeep)
 {
     const FileTimeValue t1 = FileTimeFromUnix(RELEASE_TIME, 0);
     const FileTimeValue t0 = FileTimeFromUnix(OLD_TIME, 0);
     const std::vector<ListedFile> previous = {
-        Entry(L"a.dll", L"1.0.0.9"), Entry(L"b.dll", L"1.0.0.10"), Entry(L"c.dll", L"1.0.0.4"),
-        Entry(L"d.dll", L"2.0.0.0"), Entry(L"e.dat", L"", t1), Entry(L"f.dat", L"", t0),
+        Entry(L"a.dll", L"1.0.0.9"),   Entry(L"b.dll", L"1.0.0.10"), Entry(L"c.dll", L"1.0.0.4"),
+        Entry(L"d.dll", L"2.0.0.0"),   Entry(L"e.dat", L"", t1),     Entry(L"f.dat", L"", t0),
+        Entry(L"h.dll", L"3.0.0.0"),   Entry(L"i.dat", L"", t1),     Entry(L"gone.dat", L"", t0),
     };
     const std::vector<ListedFile> next = {
-        Entry(L"A.DLL", L"1.0.0.10"), // newer as a number, not as text (names match in any case)
-        Entry(L"b.dll", L"1.0.0.9"),  // older as a number, newer as text
-        Entry(L"c.dll", L"1.0.0.5"),  // fine
-        Entry(L"d.dll", L"1.9.0.0"),  // goes back
-        Entry(L"e.dat", L"", t0),     // time goes back
-        Entry(L"f.dat", L"", t1),     // fine
-        Entry(L"g.dll", L"1.0.0.1"),  // new
+        Entry(L"A.DLL", L"1.0.0.10", {}, 300), // an ordinary bump (names match in any case): fetched
+        Entry(L"b.dll", L"1.0.0.9"),           // goes back: kept
+        Entry(L"c.dll", L"1.0.0.5", {}, 200),  // fetched
+        Entry(L"d.dll", L"1.9.0.0"),           // goes back: kept
+        Entry(L"e.dat", L"", t0),              // time goes back: kept
+        Entry(L"f.dat", L"", t1, 400),         // fetched
+        Entry(L"h.dll", L"3.0.0.0", {}, 999),  // same version, other length: kept
+        Entry(L"i.dat", L"", t1),              // unchanged
+        Entry(L"g.dll", L"1.0.0.1", {}, 50),   // new
     };
     CReport report;
-    ComparePrevious(next, previous, "old.xml", report);
-    ASSERT_EQ(report.Findings().size(), 4u);
-    EXPECT_NE(report.Findings()[0].text.find("1.0.0.10 after 1.0.0.9 (old.xml:7): newer as a number but not as text"),
+    const ReleaseChanges c = CompareZorvaneReleases(next, previous, "old.xml", report);
+    EXPECT_EQ(c.added, 1u);
+    EXPECT_EQ(c.changed, 3u);
+    EXPECT_EQ(c.unchanged, 5u);
+    EXPECT_EQ(c.removed, 1u);
+    EXPECT_EQ(c.downloads, 4u);
+    EXPECT_EQ(c.bytes, 950u);
+    std::vector<std::string> texts;
+    for (const Finding& f : report.Findings())
+        texts.push_back(f.file + ": " + f.text);
+    ASSERT_EQ(texts.size(), 4u) << (texts.empty() ? "" : texts[0]);
+    EXPECT_NE(texts[0].find("b.dll: version 1.0.0.9 goes back from 1.0.0.10 (old.xml:7)"), std::string::npos);
+    EXPECT_NE(texts[1].find("d.dll: version 1.9.0.0 goes back"), std::string::npos);
+    EXPECT_NE(texts[2].find("2026-11-24 12:00:00 UTC is earlier than the previous release's 2026-12-01 12:00:00 UTC"),
               std::string::npos)
-        << report.Findings()[0].text;
-    EXPECT_NE(report.Findings()[1].text.find("older as a number but newer as text"), std::string::npos);
-    EXPECT_NE(report.Findings()[2].text.find("1.9.0.0 after 2.0.0.0 (old.xml:7) goes back"), std::string::npos);
-    EXPECT_NE(report.Findings()[3].text.find("2026-11-24 12:00:00 UTC is earlier than the previous release's "
-                                             "2026-12-01 12:00:00 UTC"),
+        << texts[2];
+    EXPECT_NE(texts[3].find("h.dll: is 999 bytes long, 100 in the previous release (old.xml:7), but has the same "
+                            "version"),
               std::string::npos)
-        << report.Findings()[3].text;
+        << texts[3];
 }
 
 TEST(ZorvanePublishTest, CheckReportsWhatTheClientsDoAndTheTraps)
@@ -241,26 +251,22 @@ TEST(ZorvanePublishTest, CheckReportsWhatTheClientsDoAndTheTraps)
                             "</List>\n";
     const std::vector<XmlFileElement> elements = ReadBack(dir, xml);
     ASSERT_EQ(elements.size(), 4u); // "file" is no entry; nested File elements are
-    if (XML_LIST_HAS_LINES) {
-        EXPECT_EQ(elements[0].line, 4);
-    }
+    EXPECT_EQ(elements[0].line, 4);
     EXPECT_TRUE(elements[2].insideFile);
     CReport report;
     CheckZorvaneList(elements, "Update.xml", report);
     std::vector<std::string> lines;
     for (const Finding& f : report.Findings())
         lines.push_back(std::to_string(f.line) + " " + (f.severity == Severity::Note ? "note" : f.severity == Severity::Warning ? "warning" : "error") + " " + f.text);
-    // "line severity text"; line 0 where the reader knows no lines.
-    const auto has = [&lines](std::string fragment) {
-        if (!XML_LIST_HAS_LINES && fragment[0] >= '0' && fragment[0] <= '9')
-            fragment = "0" + fragment.substr(fragment.find(' '));
+    // "line severity text"
+    const auto has = [&lines](const std::string& fragment) {
         return std::any_of(lines.begin(), lines.end(),
                            [&](const std::string& l) { return l.find(fragment) != std::string::npos; });
     };
     EXPECT_TRUE(has("5 warning <filename> is read as FileName"));
     EXPECT_TRUE(has("7 warning Length \"3000000000\" reads as -1294967296"));
     EXPECT_TRUE(has("8 warning Register \"1\" reads as NO"));
-    EXPECT_TRUE(has(XML_LIST_HAS_LINES ? "10 warning URL given twice (first at line 9)" : "0 warning URL given twice"));
+    EXPECT_TRUE(has("10 warning URL given twice (first at line 9)"));
     EXPECT_TRUE(has("11 warning <Colour> is no key"));
     EXPECT_TRUE(has("4 note <program folder>\\a.dll: fetched when missing or when its version is below 1.0.0.10"));
     EXPECT_TRUE(has("16 warning FileDateLow \"12abc\" reads as 12"));
@@ -270,9 +276,48 @@ TEST(ZorvanePublishTest, CheckReportsWhatTheClientsDoAndTheTraps)
     EXPECT_TRUE(has("19 note File element inside another File element"));
     EXPECT_TRUE(has("19 error URL \"ftp://h/x\" is no http:// address"));
     EXPECT_TRUE(has("22 warning FileVersion \"release 2\" is not a dotted number"));
-    EXPECT_TRUE(has(XML_LIST_HAS_LINES ? "22 warning <program folder>\\a.dll is listed again (first at line 4)"
-                                       : "0 warning <program folder>\\a.dll is listed again"));
+    EXPECT_TRUE(has("22 warning <program folder>\\a.dll is listed again (first at line 4)"));
     EXPECT_FALSE(has("ignored.txt"));
+}
+
+// The values the clients' DOM component gives for a child's text; the native
+// reader stands in for it and must give the same.
+struct XmlValueCase {
+    const char* child;    // the child element as written
+    const wchar_t* value; // the text the clients take
+};
+
+TEST(ZorvanePublishTest, BothReadersTakeValuesAsTheClientsDo)
+{
+    const XmlValueCase cases[] = {
+        {"<FileName>a.dll</FileName>", L"a.dll"},
+        {"<FileName>  a.dll  </FileName>", L"a.dll"},
+        {"<FileName>\n      a.dll\n    </FileName>", L"a.dll"},
+        {"<FileName>\r\n\ta.dll\t\r\n</FileName>", L"a.dll"},
+        {"<FileName>a  b.dll</FileName>", L"a  b.dll"},
+        {"<FileName>a\n b.dll</FileName>", L"a\n b.dll"},
+        {"<FileName><![CDATA[ a.dll ]]></FileName>", L" a.dll "},
+        {"<FileName> <![CDATA[a.dll]]> </FileName>", L"a.dll"},
+        {"<FileName>a<!-- note -->b.dll</FileName>", L"ab.dll"},
+        {"<FileName> a <x> b </x> c </FileName>", L"a  b  c"},
+        {"<FileName>&#32;a.dll&#32;</FileName>", L"a.dll"},
+        {"<FileName>a&amp;b.dll</FileName>", L"a&b.dll"},
+        {"<FileName/>", L""},
+        {"<FileName>   </FileName>", L""},
+        {"<FileName>\xC2\xA0" "a.dll\xC2\xA0</FileName>", L"\u00A0a.dll\u00A0"},
+        {"<FileName xml:space=\"preserve\"> a.dll </FileName>", L" a.dll "},
+    };
+    TempDir dir;
+    for (const XmlValueCase& c : cases) {
+        const std::string xml = std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<UpdateList>\n  <File>\n    ") +
+                                c.child + "\n    <URL>http://h/a.dll</URL>\n  </File>\n</UpdateList>\n";
+        const std::vector<XmlFileElement> elements = ReadBack(dir, xml);
+        ASSERT_EQ(elements.size(), 1u) << c.child;
+        ASSERT_EQ(elements[0].children.size(), 2u) << c.child;
+        EXPECT_EQ(elements[0].children[0].text, c.value) << c.child;
+        EXPECT_EQ(elements[0].line, 3) << c.child;
+        EXPECT_EQ(elements[0].children[0].line, 4) << c.child;
+    }
 }
 
 TEST(ZorvanePublishTest, DocumentsThatAreNoListFailToRead)
@@ -283,10 +328,7 @@ TEST(ZorvanePublishTest, DocumentsThatAreNoListFailToRead)
     std::vector<XmlFileElement> elements;
     std::string error;
     EXPECT_FALSE(ReadXmlList(path, elements, error));
-    if (XML_LIST_HAS_LINES)
-        EXPECT_EQ(error.rfind("line ", 0), 0u) << error;
-    else
-        EXPECT_FALSE(error.empty());
+    EXPECT_EQ(error.rfind("line ", 0), 0u) << error;
     EXPECT_FALSE(ReadXmlList(dir / "missing.xml", elements, error));
 
     ASSERT_TRUE(WriteWholeFile(path, "<List/>"));

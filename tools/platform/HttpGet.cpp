@@ -13,6 +13,31 @@ using socket_t = SOCKET;
 const socket_t NO_SOCKET = INVALID_SOCKET;
 void CloseSocket(socket_t s) { ::closesocket(s); }
 int LastSocketError() { return ::WSAGetLastError(); }
+std::string SocketErrorText(int code)
+{
+    char* text = nullptr;
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                     reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string out = n > 0 && text ? std::string(text, n) : std::string();
+    if (text)
+        ::LocalFree(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
+        out.pop_back();
+    // Where the system has no text for a socket error, the names of the usual ones.
+    if (out.empty()) {
+        switch (code) {
+        case WSAECONNREFUSED: out = "connection refused"; break;
+        case WSAECONNRESET: out = "connection reset by the server"; break;
+        case WSAETIMEDOUT: out = "timed out"; break;
+        case WSAEHOSTUNREACH: out = "no route to host"; break;
+        case WSAENETUNREACH: out = "network unreachable"; break;
+        default: out = "socket error " + std::to_string(code); break;
+        }
+    }
+    return out;
+}
 bool TimedOut(int code) { return code == WSAETIMEDOUT; }
 void SetTimeouts(socket_t s, int ms)
 {
@@ -53,6 +78,7 @@ using socket_t = int;
 const socket_t NO_SOCKET = -1;
 void CloseSocket(socket_t s) { ::close(s); }
 int LastSocketError() { return errno; }
+std::string SocketErrorText(int code) { return std::strerror(code); }
 bool TimedOut(int code) { return code == EAGAIN || code == EWOULDBLOCK || code == ETIMEDOUT; }
 void SetTimeouts(socket_t s, int ms)
 {
@@ -107,7 +133,7 @@ HttpGetResult HttpGet(const std::string& host, std::uint16_t port, const std::st
     addrinfo* found = nullptr;
     const std::string service = std::to_string(port);
     if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
-        result.error = "cannot resolve " + host;
+        result.error = "cannot resolve the host name " + host;
         return result;
     }
     std::unique_ptr<addrinfo, AddrInfoFree> addresses(found);
@@ -126,7 +152,7 @@ HttpGetResult HttpGet(const std::string& host, std::uint16_t port, const std::st
         s = NO_SOCKET;
     }
     if (s == NO_SOCKET) {
-        result.error = "cannot connect to " + host + ":" + service + " (error " + std::to_string(connectError) + ")";
+        result.error = "cannot connect to " + host + ":" + service + " (" + SocketErrorText(connectError) + ")";
         return result;
     }
     CSocketOwner socket(s);
@@ -162,7 +188,7 @@ HttpGetResult HttpGet(const std::string& host, std::uint16_t port, const std::st
             result.head = parser.Head();
             result.bodyBytes = parser.BodyReceived();
             result.error = TimedOut(code) ? "no answer within " + std::to_string(options.timeoutMs / 1000) + " s"
-                                          : "the connection broke (error " + std::to_string(code) + ")";
+                                          : "the connection broke (" + SocketErrorText(code) + ")";
             if (parser.Current() == CHttpResponseParser::State::Body && parser.Head().contentLength)
                 result.error += " after " + std::to_string(parser.BodyReceived()) + " of " +
                                 std::to_string(*parser.Head().contentLength) + " body bytes";
@@ -174,6 +200,11 @@ HttpGetResult HttpGet(const std::string& host, std::uint16_t port, const std::st
         // A complete body with Content-Length: the clients stop reading there.
         if (state == CHttpResponseParser::State::Done)
             break;
+        if (options.headOnly && state == CHttpResponseParser::State::Body) {
+            result.head = parser.Head();
+            result.ok = true;
+            return result;
+        }
     }
     result.head = parser.Head();
     result.bodyBytes = parser.BodyReceived();

@@ -20,6 +20,7 @@ struct HttpGetResult {
 struct HttpGetOptions {
     bool zorvaneHeaders = false; // Zorvane's Accept and User-Agent; Quillet sends none
     bool keepBody = false;
+    bool headOnly = false;       // stop once the status line and headers have arrived
     int timeoutMs = 30000;       // per connect, send and receive
 };
 

@@ -10,8 +10,13 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 std::filesystem::path PathFromUtf8(const std::string& text)
@@ -43,10 +48,17 @@ bool ListReleaseFolder(const std::filesystem::path& root, FolderContents& conten
         }
         std::string rel = it->path().lexically_relative(root).generic_u8string();
         std::replace(rel.begin(), rel.end(), '\\', '/');
-        if (it->is_directory(ec))
-            contents.folders.push_back(rel);
-        else if (it->is_regular_file(ec))
-            contents.files.push_back(rel);
+        const bool isFolder = it->is_directory(ec);
+        const bool isFile = !isFolder && it->is_regular_file(ec);
+        if (!isFolder && !isFile)
+            continue;
+        if (NeverPublishedReason(it->path().filename().u8string(), isFolder)) {
+            contents.ignored.push_back(rel);
+            if (isFolder)
+                it.disable_recursion_pending();
+            continue;
+        }
+        (isFolder ? contents.folders : contents.files).push_back(rel);
     }
     if (ec) {
         error = ec.message();
@@ -54,6 +66,7 @@ bool ListReleaseFolder(const std::filesystem::path& root, FolderContents& conten
     }
     std::sort(contents.files.begin(), contents.files.end());
     std::sort(contents.folders.begin(), contents.folders.end());
+    std::sort(contents.ignored.begin(), contents.ignored.end());
     return true;
 }
 
@@ -73,14 +86,33 @@ bool ReadWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>&
     return true;
 }
 
-bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes)
+namespace {
+
+// Beside the file, named so that no release or server file is mistaken for it.
+std::filesystem::path WritingPath(const std::filesystem::path& path)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out)
-        return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return static_cast<bool>(out);
+    std::filesystem::path beside = path;
+    beside += WRITING_SUFFIX;
+    return beside;
+}
+
+bool WriteAndReplace(const std::filesystem::path& path, const std::filesystem::path& beside, std::string_view bytes,
+                     std::string& error);
+
+} // namespace
+
+bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes, std::string* error)
+{
+    std::string why;
+    const std::filesystem::path beside = WritingPath(path);
+    const bool ok = WriteAndReplace(path, beside, bytes, why);
+    if (!ok) {
+        std::error_code ec;
+        std::filesystem::remove(beside, ec);
+    }
+    if (error)
+        *error = why;
+    return ok;
 }
 
 namespace {
@@ -105,6 +137,71 @@ std::string ShownWithEscapes(std::string_view text)
 } // namespace
 
 #ifdef _WIN32
+
+namespace {
+
+std::string LastErrorText(DWORD code)
+{
+    char* text = nullptr;
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                     reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string out = n > 0 && text ? std::string(text, n) : "error " + std::to_string(code);
+    if (text)
+        ::LocalFree(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
+        out.pop_back();
+    return out;
+}
+
+bool WriteAndReplace(const std::filesystem::path& path, const std::filesystem::path& beside, std::string_view bytes,
+                     std::string& error)
+{
+    HANDLE h = ::CreateFileW(beside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = LastErrorText(::GetLastError());
+        return false;
+    }
+    std::size_t done = 0;
+    bool ok = true;
+    while (ok && done < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        DWORD written = 0;
+        ok = ::WriteFile(h, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
+        done += written;
+    }
+    ok = ok && ::FlushFileBuffers(h);
+    const DWORD code = ::GetLastError();
+    ::CloseHandle(h);
+    if (!ok) {
+        error = LastErrorText(code);
+        return false;
+    }
+    if (!::MoveFileExW(beside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = LastErrorText(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool SetLastWriteTime(const std::filesystem::path& path, FileTimeValue time)
+{
+    HANDLE h = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME ft{time.Low, time.High};
+    const bool ok = ::SetFileTime(h, nullptr, nullptr, &ft) != 0;
+    ::CloseHandle(h);
+    return ok;
+}
+
+std::filesystem::path PathFromGbk(const std::string& gbk)
+{
+    return PathFromUtf8(Utf8FromGbk(gbk));
+}
 
 std::optional<FileTimeValue> LastWriteTime(const std::filesystem::path& path)
 {
@@ -168,6 +265,60 @@ std::string Utf8FromGbk(std::string_view text)
 }
 
 #else
+
+namespace {
+
+bool WriteAndReplace(const std::filesystem::path& path, const std::filesystem::path& beside, std::string_view bytes,
+                     std::string& error)
+{
+    const int fd = ::open(beside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::size_t done = 0;
+    int code = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            code = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (code == 0 && ::fsync(fd) != 0)
+        code = errno;
+    if (::close(fd) != 0 && code == 0)
+        code = errno;
+    if (code == 0 && ::rename(beside.c_str(), path.c_str()) != 0)
+        code = errno;
+    if (code != 0) {
+        error = std::strerror(code);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool SetLastWriteTime(const std::filesystem::path& path, FileTimeValue time)
+{
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(time.High) << 32) | time.Low;
+    const std::int64_t unix = static_cast<std::int64_t>(ticks / 10000000u) - 11644473600LL;
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(unix);
+    times[1].tv_nsec = static_cast<long>(ticks % 10000000u) * 100;
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+std::filesystem::path PathFromGbk(const std::string& gbk)
+{
+    return std::filesystem::path(gbk);
+}
 
 std::optional<FileTimeValue> LastWriteTime(const std::filesystem::path& path)
 {

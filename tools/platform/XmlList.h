@@ -12,7 +12,3 @@
 // False, with the reason (and line where the reader knows it), when the file
 // cannot be read or is not well-formed XML.
 bool ReadXmlList(const std::filesystem::path& path, std::vector<XmlFileElement>& elements, std::string& error);
-
-// Whether the reader knows the line of each element (libxml2 does; the DOM
-// component's nodes carry none, and their findings name the whole file).
-extern const bool XML_LIST_HAS_LINES;

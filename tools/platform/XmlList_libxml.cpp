@@ -5,10 +5,10 @@
 #include <libxml/tree.h>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "Utf8.h"
-
-const bool XML_LIST_HAS_LINES = true;
 
 namespace {
 
@@ -29,6 +29,65 @@ std::wstring QualifiedName(const xmlNode* node)
     return name;
 }
 
+// The text below a node in document order: each piece, and whether it came
+// from a CDATA section.
+void Gather(const xmlNode* node, std::vector<std::pair<std::string, bool>>& parts)
+{
+    for (const xmlNode* n = node->children; n; n = n->next) {
+        switch (n->type) {
+        case XML_TEXT_NODE:
+            if (n->content)
+                parts.emplace_back(reinterpret_cast<const char*>(n->content), false);
+            break;
+        case XML_CDATA_SECTION_NODE:
+            if (n->content)
+                parts.emplace_back(reinterpret_cast<const char*>(n->content), true);
+            break;
+        case XML_ELEMENT_NODE:
+        case XML_ENTITY_REF_NODE:
+            Gather(n, parts);
+            break;
+        default: break;
+        }
+    }
+}
+
+bool IsXmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The text of an element as the clients' DOM component gives it: all the text
+// below it, without the white space of text nodes at either end; what a CDATA
+// section holds stays, and so does everything under xml:space="preserve".
+std::wstring DomText(const xmlNode* element)
+{
+    std::vector<std::pair<std::string, bool>> parts;
+    Gather(element, parts);
+    if (xmlNodeGetSpacePreserve(element) != 1) {
+        for (auto it = parts.begin(); it != parts.end() && !it->second; ++it) {
+            std::string& t = it->first;
+            std::size_t i = 0;
+            while (i < t.size() && IsXmlSpace(t[i]))
+                ++i;
+            t.erase(0, i);
+            if (!t.empty())
+                break;
+        }
+        for (auto it = parts.rbegin(); it != parts.rend() && !it->second; ++it) {
+            std::string& t = it->first;
+            while (!t.empty() && IsXmlSpace(t.back()))
+                t.pop_back();
+            if (!t.empty())
+                break;
+        }
+    }
+    std::string text;
+    for (const auto& part : parts)
+        text += part.first;
+    return WideFromUtf8(text);
+}
+
 void Collect(const xmlNode* node, bool insideFile, std::vector<XmlFileElement>& out)
 {
     for (const xmlNode* n = node->children; n; n = n->next) {
@@ -44,9 +103,7 @@ void Collect(const xmlNode* node, bool insideFile, std::vector<XmlFileElement>& 
                     continue;
                 XmlChild child;
                 child.name = QualifiedName(c);
-                xmlChar* content = xmlNodeGetContent(c);
-                child.text = Text(content);
-                xmlFree(content);
+                child.text = DomText(c);
                 child.line = static_cast<int>(xmlGetLineNo(c));
                 element.children.push_back(std::move(child));
             }

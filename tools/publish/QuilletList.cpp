@@ -1,5 +1,7 @@
 #include "QuilletList.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -285,22 +287,75 @@ void CheckQuilletList(std::string_view bytes, const QuilletOptions& options, con
         report.Warn(file, 0, "clients take no record: the update ends at once with nothing fetched");
 }
 
+ServerShares ComputeServerShares(const std::vector<UpdateServer>& servers, std::int32_t kind)
+{
+    ServerShares shares;
+    shares.draws.assign(servers.size(), 0);
+    const std::size_t n = servers.size();
+    if (n == 0) {
+        shares.givenUp = ServerShares::ALL;
+        return shares;
+    }
+    // The walk depends on the draw only through its target, (r + n) mod 2n.
+    std::vector<std::uint32_t> perTarget(2 * n, 0);
+    for (std::uint32_t r = 0; r < ServerShares::ALL; ++r)
+        ++perTarget[(r + n) % (2 * n)];
+    for (std::size_t target = 0; target < 2 * n; ++target) {
+        if (perTarget[target] == 0)
+            continue;
+        // The smallest draw with this target stands for all of them.
+        const int r = static_cast<int>((target + 2 * n - n % (2 * n)) % (2 * n));
+        const int index = PickServerIndex(servers, kind, r);
+        if (index < 0)
+            shares.givenUp += perTarget[target];
+        else
+            shares.draws[static_cast<std::size_t>(index)] += perTarget[target];
+    }
+    return shares;
+}
+
+std::string ShareText(std::uint32_t draws)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f%%", 100.0 * draws / ServerShares::ALL);
+    return text;
+}
+
 void CheckUpdateServers(std::string_view bytes, const std::string& file, CReport& report)
 {
     const std::vector<UpdateServer> servers = ParseUpdateServers(bytes);
+    const ServerShares shares = ComputeServerShares(servers);
     std::size_t kindOne = 0;
-    for (const UpdateServer& s : servers) {
-        if (s.kind == 1)
-            ++kindOne;
+    std::uint32_t most = 0;
+    std::uint32_t least = ServerShares::ALL;
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        const UpdateServer& s = servers[i];
         std::string what = "server " + std::to_string(s.id) + " (kind " + std::to_string(s.kind) + ") \"" + s.name +
                            "\" at " + s.host + ":" + std::to_string(ServerPort(s));
+        if (s.kind == 1) {
+            ++kindOne;
+            most = std::max(most, shares.draws[i]);
+            least = std::min(least, shares.draws[i]);
+            what += shares.draws[i] == 0 ? ": never picked" : ": picked on " + ShareText(shares.draws[i]) + " of starts";
+        }
         if (s.host.empty() || ServerPort(s) == 0)
             report.Warn(file, 0, what + ": no host or no port, so a run that picks it cannot connect");
         else if (s.port != static_cast<std::int32_t>(ServerPort(s)))
             report.Warn(file, 0, what + ": port " + std::to_string(s.port) + " keeps only its low 16 bits");
+        else if (s.kind == 1 && shares.draws[i] == 0)
+            report.Warn(file, 0, what + " (the pick gives up before it reaches it)");
         else
             report.Note(file, 0, what);
     }
+    if (kindOne > 0 && shares.givenUp > 0)
+        report.Warn(file, 0,
+                    "on " + ShareText(shares.givenUp) +
+                        " of starts the pick gives up (it stops after 1001 visits of the list) and nothing is "
+                        "updated: put the servers of kind 1 first, or list fewer of other kinds");
+    if (kindOne > 1 && least > 0 && 2 * static_cast<std::uint64_t>(most) >= 3 * static_cast<std::uint64_t>(least))
+        report.Warn(file, 0,
+                    "the pick is uneven: the most picked server of kind 1 gets " + ShareText(most) +
+                        " of starts, the least picked " + ShareText(least));
     // Where reading stops: an empty line, including one at the start of the file.
     LineReader lines(bytes);
     std::string_view text;

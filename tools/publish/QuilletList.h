@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FileList.h"
+#include "UpdateServerList.h"
 #include "ReleaseFile.h"
 #include "Report.h"
 
@@ -43,5 +44,18 @@ extern const char* const QUILLET_LIST_END_LINE;
 void CheckQuilletList(std::string_view bytes, const QuilletOptions& options, const std::string& file,
                       CReport& report);
 
-// updatelist.ini as the clients read it: the servers they can pick, lines they drop.
+// How often the clients' pick of an update server (PickServerIndex, with a draw
+// of 0..32767) lands on each server of a list, for the kind they ask for (1).
+struct ServerShares {
+    std::vector<std::uint32_t> draws; // per server, of the 32768 draws
+    std::uint32_t givenUp = 0;        // draws whose walk gives up: no update runs
+    static constexpr std::uint32_t ALL = 32768;
+};
+ServerShares ComputeServerShares(const std::vector<UpdateServer>& servers, std::int32_t kind = 1);
+
+// A share of the draws as "42.9%".
+std::string ShareText(std::uint32_t draws);
+
+// updatelist.ini as the clients read it: the servers they can pick and how often,
+// starts on which the pick gives up, lines they drop.
 void CheckUpdateServers(std::string_view bytes, const std::string& file, CReport& report);

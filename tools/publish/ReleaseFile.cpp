@@ -3,6 +3,48 @@
 #include "Crc32.h"
 #include "pe/PeImage.h"
 
+const char* const WRITING_SUFFIX = ".vexa-writing";
+
+namespace {
+
+bool SameNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+const char* NeverPublishedReason(std::string_view name, bool isFolder)
+{
+    if (isFolder) {
+        for (const char* vcs : {".git", ".svn", ".hg", ".bzr", "CVS"}) {
+            if (SameNoCase(name, vcs))
+                return "a version-control folder";
+        }
+        return nullptr;
+    }
+    for (const char* desktop : {"Thumbs.db", "desktop.ini", ".DS_Store", "ehthumbs.db"}) {
+        if (SameNoCase(name, desktop))
+            return "a file the desktop keeps in the folders it shows";
+    }
+    const std::string_view suffix = WRITING_SUFFIX;
+    if (name.size() > suffix.size() && name.substr(name.size() - suffix.size()) == suffix)
+        return "a list that vexa-publish was writing when it was stopped";
+    return nullptr;
+}
+
 ReleaseFile DescribeReleaseFile(std::string path, const std::vector<std::uint8_t>& bytes, FileTimeValue lastWrite)
 {
     ReleaseFile f;

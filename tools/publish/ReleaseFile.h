@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "VersionRules.h"
@@ -23,3 +24,11 @@ ReleaseFile DescribeReleaseFile(std::string path, const std::vector<std::uint8_t
 
 // FILETIME of a Unix time (seconds and nanoseconds since 1970, UTC).
 FileTimeValue FileTimeFromUnix(std::int64_t seconds, std::uint32_t nanoseconds);
+
+// What a release folder may hold that is never published: version-control
+// folders, the files a desktop leaves in folders it shows, the tool's own
+// half-written lists. The reason, or nullptr for a name that is published.
+const char* NeverPublishedReason(std::string_view name, bool isFolder);
+
+// The suffix of the file a list is written into before it replaces the list.
+extern const char* const WRITING_SUFFIX;

@@ -41,17 +41,6 @@ bool IsProgramName(const std::string& path)
     return HasExtension(path, ".exe") || HasExtension(path, ".dll") || HasExtension(path, ".ocx");
 }
 
-// Where the same file lives in two lists: its target without regard to case.
-std::wstring PlaceKey(const ListedFile& e)
-{
-    std::wstring key = DescribeTarget(e);
-    for (wchar_t& c : key) {
-        if (c >= L'A' && c <= L'Z')
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-    return key;
-}
-
 bool IsDottedVersion(const std::wstring& v)
 {
     if (v.empty())
@@ -68,7 +57,9 @@ bool IsDottedVersion(const std::wstring& v)
     return digit;
 }
 
-std::string TimeText(FileTimeValue t)
+} // namespace
+
+std::string FileTimeText(FileTimeValue t)
 {
     const std::uint64_t ticks = (static_cast<std::uint64_t>(t.High) << 32) | t.Low;
     // Days and seconds since 1601 are enough for a readable UTC stamp.
@@ -91,6 +82,18 @@ std::string TimeText(FileTimeValue t)
                   static_cast<long long>(secs % 60));
     return text;
 }
+
+std::wstring PlaceKey(const ListedFile& e)
+{
+    std::wstring key = DescribeTarget(e);
+    for (wchar_t& c : key) {
+        if (c >= L'A' && c <= L'Z')
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return key;
+}
+
+namespace {
 
 // A number the clients read with wrapping: true when the text is exactly the
 // decimal digits of a value in 0..max (an optional "-" allowed for signed fields).
@@ -209,6 +212,15 @@ std::vector<ListedFile> PlanZorvaneList(const std::vector<ReleaseFile>& files, P
             report.Warn(f.path, 0, "LocalPath climbs out of the install folder with \"..\"");
         out.push_back(std::move(e));
     }
+    // Two release files on one client path: the clients would install both there.
+    std::map<std::wstring, std::string> landed;
+    for (const ListedFile& e : out) {
+        const auto [it, added] = landed.emplace(PlaceKey(e), e.sourcePath);
+        if (!added)
+            report.Error(e.sourcePath, 0,
+                         "lands on " + Narrow(DescribeTarget(e)) + " like " + it->second +
+                             " (clients compare paths without case): give one of them another name or LocalPath");
+    }
     for (const RuleSection& s : rules.sections) {
         if (!s.used)
             report.Warn(rules.file, s.line, "[" + s.pattern + "] matches no file of the release");
@@ -247,41 +259,6 @@ std::string WriteZorvaneList(const std::vector<ListedFile>& entries)
     }
     xml += "</UpdateList>\r\n";
     return xml;
-}
-
-void ComparePrevious(const std::vector<ListedFile>& next, const std::vector<ListedFile>& previous,
-                     const std::string& previousFile, CReport& report)
-{
-    std::map<std::wstring, const ListedFile*> old;
-    for (const ListedFile& p : previous)
-        old[PlaceKey(p)] = &p;
-    for (const ListedFile& n : next) {
-        const auto it = old.find(PlaceKey(n));
-        if (it == old.end())
-            continue;
-        const ListedFile& p = *it->second;
-        const std::string where = n.sourcePath.empty() ? Narrow(DescribeTarget(n)) : n.sourcePath;
-        if (!n.FileVersion.empty() && !p.FileVersion.empty()) {
-            const bool newerByNumber = IsVersionBelow(p.FileVersion, n.FileVersion);
-            const bool newerByText = CompareNoCaseUtf16(p.FileVersion, n.FileVersion) < 0;
-            const std::string pair = Narrow(n.FileVersion) + " after " + Narrow(p.FileVersion) + " (" + previousFile +
-                                     ":" + std::to_string(p.line) + ")";
-            if (IsDottedVersion(p.FileVersion) && IsDottedVersion(n.FileVersion) && newerByNumber != newerByText) {
-                report.Warn(where, 0,
-                            "version " + pair +
-                                (newerByNumber ? ": newer as a number but not as text, so clients that compare "
-                                                 "versions as text keep the previous file"
-                                               : ": older as a number but newer as text, so clients that compare "
-                                                 "versions as text fetch it although it is older"));
-            } else if (!newerByNumber && IsVersionBelow(n.FileVersion, p.FileVersion)) {
-                report.Warn(where, 0, "version " + pair + " goes back: clients holding the previous file keep it");
-            }
-        } else if (n.FileVersion.empty() && p.FileVersion.empty() && CompareFileTimes(n.FileTime, p.FileTime) < 0) {
-            report.Warn(where, 0,
-                        "file time " + TimeText(n.FileTime) + " is earlier than the previous release's " +
-                            TimeText(p.FileTime) + ": clients holding the previous file keep it");
-        }
-    }
 }
 
 void CheckZorvaneList(const std::vector<XmlFileElement>& elements, const std::string& file, CReport& report)
@@ -367,7 +344,7 @@ void CheckZorvaneList(const std::vector<XmlFileElement>& elements, const std::st
             report.Warn(file, line, target + " is listed again" + FirstAt(places[place]) + ": clients fetch it twice");
         places.emplace(place, line);
         std::string how = e.FileVersion.empty()
-                              ? "fetched when missing or when its last-write time is before " + TimeText(e.FileTime)
+                              ? "fetched when missing or when its last-write time is before " + FileTimeText(e.FileTime)
                               : "fetched when missing or when its version is below " + Narrow(e.FileVersion);
         if (e.Register)
             how += "; registered with regsvr32";

@@ -57,12 +57,12 @@ std::vector<ListedFile> PlanZorvaneList(const std::vector<ReleaseFile>& files, P
 // Update.xml in UTF-8, one File element per entry in the given order.
 std::string WriteZorvaneList(const std::vector<ListedFile>& entries);
 
-// Holds a new list against the previous release's: warns where a client holding
-// the previous file would not take the new one (a version that compares below
-// the previous one as text while it is newer as a number, or the other way round;
-// a version or a file time that goes back).
-void ComparePrevious(const std::vector<ListedFile>& next, const std::vector<ListedFile>& previous,
-                     const std::string& previousFile, CReport& report);
+// Where the same file lives in two lists, or twice in one: its target without
+// regard to case.
+std::wstring PlaceKey(const ListedFile& entry);
+
+// A FILETIME as "2026-12-01 12:00:00 UTC".
+std::string FileTimeText(FileTimeValue time);
 
 // What the clients will do with a document's entries, and its problems: keys in
 // an unexpected case or unknown, keys given twice, numbers that wrap or carry

@@ -95,16 +95,22 @@ bool CFileEntry::ReadLocalState()
 
 bool CFileEntry::DecideUpdate()
 {
-    if (!FileExists(FullPath)) {
-        NeedsUpdate = true;
-        return NeedsUpdate;
+    LocalFileState state;
+    state.opened = FileExists(FullPath);
+    if (state.opened) {
+        // Out of memory for the local-state record leaves the entry as it is.
+        try {
+            auto local = std::make_unique<CFileEntry>(FullPath);
+            state.read = local->ReadLocalState();
+            state.version = local->FileVersion;
+            state.time = ToValue(local->FileTime);
+        } catch (const std::bad_alloc&) {
+            return NeedsUpdate;
+        }
     }
-    // Out of memory for the local-state record leaves the entry as it is.
-    try {
-        auto local = std::make_unique<CFileEntry>(FullPath);
-        if (local->ReadLocalState())
-            NeedsUpdate = IsOutdated(FileVersion, ToValue(FileTime), local->FileVersion, ToValue(local->FileTime));
-    } catch (const std::bad_alloc&) {
-    }
+    // The rule itself is platform-free, so that the publishing tools explain it with the same code.
+    const UpdateCause cause = DecideUpdateCause(FileVersion, ToValue(FileTime), state);
+    if (cause != CAUSE_UNREADABLE)
+        NeedsUpdate = IsFetchCause(cause);
     return NeedsUpdate;
 }

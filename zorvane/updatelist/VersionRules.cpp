@@ -156,3 +156,15 @@ bool IsOutdated(const std::wstring& listedVersion, FileTimeValue listedTime, con
         return CompareFileTimes(localTime, listedTime) < 0;
     return IsVersionBelow(localVersion, listedVersion);
 }
+
+UpdateCause DecideUpdateCause(const std::wstring& listedVersion, FileTimeValue listedTime, const LocalFileState& local)
+{
+    if (!local.opened)
+        return CAUSE_MISSING;
+    if (!local.read)
+        return CAUSE_UNREADABLE;
+    const bool outdated = IsOutdated(listedVersion, listedTime, local.version, local.time);
+    if (listedVersion.empty())
+        return outdated ? CAUSE_OLDER_TIME : CAUSE_SAME_OR_LATER_TIME;
+    return outdated ? CAUSE_LOWER_VERSION : CAUSE_SAME_OR_HIGHER_VERSION;
+}

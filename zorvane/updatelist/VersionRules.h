@@ -38,3 +38,30 @@ bool IsVersionBelow(const std::wstring& localVersion, const std::wstring& listed
 // earlier than the listed time.
 bool IsOutdated(const std::wstring& listedVersion, FileTimeValue listedTime, const std::wstring& localVersion,
                 FileTimeValue localTime);
+
+// What the update component learns of the file at a listed entry's place.
+struct LocalFileState {
+    bool opened = false;  // it can be opened for reading with read sharing (else it counts as missing)
+    bool read = false;    // its version or its last-write time could be read
+    std::wstring version; // "%u.%u.%u.%u" of its version resource; empty without one
+    FileTimeValue time;   // its last-write time; zero when it could not be read
+};
+
+// Why a listed file is fetched or left alone.
+enum UpdateCause {
+    CAUSE_MISSING,          // fetched: the file cannot be opened for reading
+    CAUSE_OLDER_TIME,       // fetched: listed without a version, and its time is earlier
+    CAUSE_LOWER_VERSION,    // fetched: listed with a version, and its version is below
+    CAUSE_UNREADABLE,       // left alone: neither its version nor its time could be read
+    CAUSE_SAME_OR_LATER_TIME,
+    CAUSE_SAME_OR_HIGHER_VERSION,
+};
+
+// The decision for one listed entry against its local state: missing files are
+// fetched, a file whose state cannot be read is left alone, otherwise IsOutdated.
+UpdateCause DecideUpdateCause(const std::wstring& listedVersion, FileTimeValue listedTime, const LocalFileState& local);
+
+inline bool IsFetchCause(UpdateCause cause)
+{
+    return cause == CAUSE_MISSING || cause == CAUSE_OLDER_TIME || cause == CAUSE_LOWER_VERSION;
+}

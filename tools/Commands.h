@@ -1,0 +1,78 @@
+#pragma once
+
+// What the commands of vexa-publish share: the parsed command line, exit codes,
+// and the reading of lists and addresses.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "QuilletList.h"
+
+// Exit codes, documented in docs/publishing.md.
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_PROBLEMS = 1;  // written or read, but something needs a look; plan: files would be fetched
+constexpr int EXIT_BAD_INPUT = 2; // bad command line, missing folder, unreadable or malformed input
+constexpr int EXIT_VERIFY = 3;    // the server does not serve what the list says, or cannot be reached
+
+struct Arguments {
+    std::string command;                 // publish, check, verify, plan
+    std::vector<std::string> positional; // after the command
+    std::optional<std::string> output;
+    std::optional<std::string> previous;
+    std::optional<std::string> release;
+    std::optional<std::string> folder;   // given on the command line
+    std::size_t installFolderLength = QuilletOptions{}.installFolderLength;
+    int timeoutSeconds = 30;
+    std::set<std::string> given;         // the options given, by their long names
+
+    std::string Folder() const { return folder.value_or("plat"); }
+};
+
+int BadUsage(const std::string& why);
+int BadInput(const std::string& file, const std::string& why);
+
+int Verify(const Arguments& a);
+int Plan(const Arguments& a);
+
+enum class ListKind { Zorvane, Quillet, Servers };
+
+// By the name's extension (.xml, .list, .ini), else by the first byte that is no
+// blank or byte-order mark ("<" for Update.xml).
+ListKind KindOf(const std::string& file, const std::vector<std::uint8_t>& bytes);
+
+// An http:// address split for a socket.
+struct Target {
+    std::string host;
+    std::uint16_t port = 80;
+    std::string object;
+};
+std::optional<Target> TargetOfUrl(const std::string& url);
+
+// Where Quillet's list is and which update folder its files are fetched from:
+// the server (http://host:port), its folder (http://host:port/Vexaupdate/NAME/)
+// or the list's own address (http://host:port/Vexaupdate/NAME/filelist.list, or
+// a staged name anywhere on the server). The folder is NAME where the address
+// names one, else --folder.
+struct QuilletSource {
+    std::string label; // for the output
+    Target server;
+    std::string listPath;
+    std::string folder;
+};
+std::optional<QuilletSource> QuilletSourceOf(const std::string& address, const Arguments& a, std::string& error);
+
+// The bytes at an address, as the clients fetch them; false with the reason.
+bool FetchList(const Target& t, bool zorvaneHeaders, int timeoutSeconds, std::vector<std::uint8_t>& bytes,
+               std::string& error);
+
+// The path of a Quillet entry below its release folder, in UTF-8 with "/".
+std::string ReleasePathOf(const FileEntry& e);
+
+// The request target Quillet sends for a download-list path: "\" becomes "/"
+// and a blank "%20", as its Internet functions write them; every other byte,
+// GBK included, goes as it is.
+std::string QuilletRequestTarget(const std::string& urlPath);

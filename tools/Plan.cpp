@@ -1,0 +1,173 @@
+// plan: what a client will fetch, and why, by the clients' own rules.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ClientFolder.h"
+#include "ClientPlan.h"
+#include "Commands.h"
+#include "FileList.h"
+#include "HttpGet.h"
+#include "ReleaseFolder.h"
+#include "UpdateRules.h"
+#include "Utf8.h"
+#include "XmlList.h"
+#include "ZorvaneList.h"
+
+namespace {
+
+void PrintPlan(const ClientPlan& plan)
+{
+    for (const PlanRow& row : plan.rows) {
+        std::string verb = !row.checked ? "unchecked" : row.folder ? (row.fetch ? "create" : "leave")
+                                                                   : (row.fetch ? "fetch" : "leave");
+        if (row.fetches > 1)
+            verb += " x" + std::to_string(row.fetches);
+        std::printf("  %-9s %s: %s\n", verb.c_str(), row.target.c_str(), row.why.c_str());
+        for (const std::string& trap : row.traps)
+            std::printf("  %-9s   trap: %s\n", "", trap.c_str());
+    }
+    if (plan.NothingToDo()) {
+        std::printf("plan: nothing would be fetched (%zu files checked)\n", plan.files);
+    } else {
+        std::printf("plan: %zu of %zu files would be fetched", plan.fetched, plan.files);
+        if (plan.downloads != plan.fetched)
+            std::printf(" (%zu downloads)", plan.downloads);
+        if (plan.folders > 0)
+            std::printf(", %zu folders created", plan.folders);
+        if (plan.sizesUnknown < plan.downloads)
+            std::printf(", %s to download", ShowBytes(plan.bytes).c_str());
+        if (plan.sizesUnknown == plan.downloads && plan.downloads > 0)
+            std::printf(", sizes unknown (filelist.list names no sizes: give --release DIR, or the list's address "
+                        "when the server holds the files)");
+        else if (plan.sizesUnknown > 0)
+            std::printf(" and %zu downloads of unknown size (filelist.list names no sizes: give --release DIR, or "
+                        "the list's address when the server holds the files)",
+                        plan.sizesUnknown);
+        std::printf("\n");
+    }
+    if (plan.unchecked > 0)
+        std::printf("plan: %zu entries go outside the client folder and were not checked\n", plan.unchecked);
+}
+
+int Result(const ClientPlan& plan)
+{
+    PrintPlan(plan);
+    return plan.NothingToDo() ? EXIT_OK : EXIT_PROBLEMS;
+}
+
+int PlanZorvaneList(const Arguments& a, const std::filesystem::path& client, const std::filesystem::path& listFile)
+{
+    if (a.folder || a.release)
+        return BadUsage(std::string(a.folder ? "--folder" : "--release") + " does not apply to a plan of Update.xml");
+    std::vector<XmlFileElement> elements;
+    std::string error;
+    if (!ReadXmlList(listFile, elements, error))
+        return BadInput(a.positional[1], error + ": Zorvane reads no entry and reports that the list cannot be loaded");
+    const ClientPlan plan =
+        PlanZorvane(ReadListedFiles(elements), [&client](const ListedFile& e) { return ZorvaneStateIn(client, e); });
+    return Result(plan);
+}
+
+int PlanQuilletList(const Arguments& a, const std::filesystem::path& client, const std::vector<std::uint8_t>& bytes,
+                    const std::string& folder, const std::optional<QuilletSource>& source)
+{
+    const std::vector<FileEntry> remote =
+        ParseFileList(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    const QuilletFolderView view = QuilletViewOf(client);
+    std::optional<std::filesystem::path> release;
+    if (a.release)
+        release = PathFromUtf8(*a.release);
+    const auto sizeOf = [&](const FileEntry& e) -> std::optional<std::uint64_t> {
+        if (release) {
+            std::error_code ec;
+            const std::uintmax_t size = std::filesystem::file_size(*release / PathFromUtf8(ReleasePathOf(e)), ec);
+            return ec ? std::nullopt : std::optional<std::uint64_t>(size);
+        }
+        if (!source)
+            return std::nullopt;
+        FileEntry file = e;
+        file.kind = ENTRY_FILE;
+        const std::optional<EntryTarget> target = TargetOf(file, folder);
+        if (!target)
+            return std::nullopt;
+        const std::string path = QuilletRequestTarget(target->urlPath);
+        HttpGetOptions options;
+        options.headOnly = true;
+        options.timeoutMs = a.timeoutSeconds * 1000;
+        const HttpGetResult r = HttpGet(source->server.host, source->server.port, path, options);
+        if (!r.ok || r.head.status != 200 || !r.head.contentLength)
+            return std::nullopt;
+        return *r.head.contentLength;
+    };
+    ClientPlan plan = PlanQuillet(remote, view.programFolder, view.probe, folder, sizeOf);
+    for (PlanRow& row : plan.rows)
+        row.target = Utf8FromGbk(row.target);
+    if (remote.empty())
+        std::printf("plan: the list holds no record that Quillet takes: it ends with nothing fetched\n");
+    return Result(plan);
+}
+
+bool EndsWithNoCase(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() &&
+           EqualsNoCaseAscii(WideFromUtf8(text.substr(text.size() - tail.size())), WideFromUtf8(tail));
+}
+
+} // namespace
+
+int Plan(const Arguments& a)
+{
+    if (a.positional.size() != 2)
+        return BadUsage("plan needs CLIENT_DIR and a list (a file or its http:// address)");
+    std::error_code ec;
+    if (!std::filesystem::is_directory(PathFromUtf8(a.positional[0]), ec))
+        return BadInput(a.positional[0], "no such folder");
+    const std::filesystem::path client = NormalClientFolder(PathFromUtf8(a.positional[0]));
+    const std::string list = a.positional[1];
+    std::printf("plan for the client folder %s, list %s\n", Utf8FromPath(client).c_str(), list.c_str());
+
+    if (list.rfind("http://", 0) != 0) {
+        std::vector<std::uint8_t> bytes;
+        if (!ReadWholeFile(PathFromUtf8(list), bytes))
+            return BadInput(list, "cannot be read");
+        switch (KindOf(list, bytes)) {
+        case ListKind::Zorvane: return PlanZorvaneList(a, client, PathFromUtf8(list));
+        case ListKind::Quillet: return PlanQuilletList(a, client, bytes, a.Folder(), std::nullopt);
+        case ListKind::Servers: break;
+        }
+        return BadUsage("plan takes Update.xml or filelist.list");
+    }
+
+    const std::optional<Target> t = TargetOfUrl(list);
+    if (!t)
+        return BadUsage(list + " is no http:// address");
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    // Zorvane's list address ends in Update.xml; every other address is Quillet's.
+    if (EndsWithNoCase(t->object, ".xml")) {
+        if (!FetchList(*t, true, a.timeoutSeconds, bytes, error)) {
+            std::fprintf(stderr, "%s: error: %s\n", list.c_str(), error.c_str());
+            return EXIT_VERIFY;
+        }
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        const std::filesystem::path copy =
+            std::filesystem::temp_directory_path() / ("vexa-plan-" + std::to_string(stamp) + ".xml");
+        if (!WriteWholeFile(copy, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
+            return BadInput(Utf8FromPath(copy), "cannot be written");
+        const int rc = PlanZorvaneList(a, client, copy);
+        std::filesystem::remove(copy, ec);
+        return rc;
+    }
+    const std::optional<QuilletSource> source = QuilletSourceOf(list, a, error);
+    if (!source)
+        return BadUsage(error);
+    Target at = source->server;
+    at.object = source->listPath;
+    if (!FetchList(at, false, a.timeoutSeconds, bytes, error)) {
+        std::fprintf(stderr, "%s: error: %s\n", list.c_str(), error.c_str());
+        return EXIT_VERIFY;
+    }
+    return PlanQuilletList(a, client, bytes, source->folder, source);
+}
