@@ -25,6 +25,7 @@
 
 #include "Crc32.h"
 #include "FileList.h"
+#include "GbkText.h"
 
 namespace {
 
@@ -112,7 +113,7 @@ int Run(const std::string& folder)
     const auto t1 = Clock::now();
     const std::vector<FileEntry> local = BuildLocalList(remote, folder);
     const auto t2 = Clock::now();
-    const std::vector<FileEntry> download = CompareLists(remote, local);
+    const std::vector<FileEntry> download = CompareLists(remote, local, GbkLeadBytes());
     const auto t3 = Clock::now();
     std::printf("entries %zu local %zu download %zu read %.3f s local %.3f s compare %.3f s total %.3f s "
                 "peak %.1f MiB\n",
