@@ -86,9 +86,10 @@ HANDLE CreatePartFile(const std::string& folder, std::string& path)
 }
 
 // Whether a move refused with this error may succeed a moment later. A file in use
-// is (a program that is just ending holds its file; the platform answers a
-// sharing violation, or access denied for a running program's image). A folder or
-// a read-only file where the file goes refuses for good.
+// may (a program that is just ending holds its file): the platform answers a
+// sharing violation, or access denied (for a running program's image on Windows,
+// for any file held open under Wine). A folder or a read-only file where the file
+// goes refuses for good.
 bool MoveMayWork(DWORD error, const std::string& target)
 {
     if (error == ERROR_SHARING_VIOLATION)
@@ -315,14 +316,6 @@ bool TransferState::Run()
     // The body grows in a part file of its own and replaces the target only once
     // it is whole: on every failure the part is removed, and the file it was to
     // replace stays as it was.
-    std::string partPath;
-    {
-        CScopedLock lock(cs);
-        if (!owner)
-            return false;
-        owner->m_contentLength = contentLength > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(contentLength);
-        owner->m_bytesReceived = 0;
-    }
     struct PartFile {
         CKernelHandle handle;
         std::string path;
@@ -338,6 +331,8 @@ bool TransferState::Run()
         CScopedLock lock(cs);
         if (!owner)
             return false;
+        owner->m_contentLength = contentLength > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(contentLength);
+        owner->m_bytesReceived = 0;
         HANDLE file = CreatePartFile(partFolder, part.path);
         if (file == INVALID_HANDLE_VALUE)
             return false;
