@@ -9,10 +9,16 @@
 #include "CommandLine.h"
 #include "PatchDlg.h"
 #include "Socket.h"
+#include "SystemCodePage.h"
 #include "UpdateRules.h"
 #include "resource.h"
 
 namespace {
+
+// How long the end of the process waits for the update thread once the window is
+// gone. The run watches for the stop between any two steps, so only a system call
+// that hangs (a disk that does not answer) takes longer.
+constexpr DWORD kUpdateEndMs = 500;
 
 std::string ToAnsi(const std::wstring& text)
 {
@@ -35,7 +41,7 @@ CQuilletApp::CQuilletApp(CUpdater& updater) : m_updater(updater)
 BOOL CQuilletApp::InitInstance()
 {
     const std::string ownPath = AfxModulePathA();
-    const std::string folder = ProgramFolderOf(ownPath);
+    const std::string folder = ProgramFolderOf(ownPath, SystemLeadBytes());
     if (!folder.empty())
         ::SetCurrentDirectoryA(folder.c_str());
 
@@ -64,7 +70,7 @@ BOOL CQuilletApp::InitInstance()
         return FALSE;
 
     m_copyPath = CopyPathOf(ownPath);
-    if (!IsWorkerFileName(FileNamePart(ownPath))) {
+    if (!IsWorkerFileName(FileNamePart(ownPath, SystemLeadBytes()))) {
         if (!m_copyPath.empty() && ::CopyFileA(ownPath.c_str(), m_copyPath.c_str(), FALSE))
             ::WinExec(CommandLineFor(m_copyPath, m_launchParameter).c_str(), SW_SHOWNORMAL);
         return FALSE;
@@ -79,6 +85,12 @@ BOOL CQuilletApp::InitInstance()
         m_pMainWnd = nullptr;
     }
     HandOverAfter(result);
+    // The update thread holds this copy's program file and its files until it
+    // ends; a process that lingered would make every launcher started meanwhile
+    // fail to copy itself and end without a word. Whatever it was doing is left
+    // whole (a download replaces its file only once complete).
+    if (!m_updater.StopUpdateThread(kUpdateEndMs))
+        ::TerminateProcess(::GetCurrentProcess(), 0);
     return FALSE;
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "GbkText.h"
 #include "ScanText.h"
 
 const char* const TEXT_BASE_TITLE = "Vexa自动更新程序";
@@ -56,17 +55,17 @@ std::uint32_t HallLParam(const GameNumbers& numbers) noexcept
            (static_cast<std::uint32_t>(numbers.game) & 0xFFFFu);
 }
 
-std::string ProgramFolderOf(std::string_view path)
+std::string ProgramFolderOf(std::string_view path, const CLeadBytes& leads)
 {
-    std::size_t slash = FindLastSeparator(path, false);
+    std::size_t slash = FindLastSeparator(path, false, leads);
     return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
 }
 
-std::string FileNamePart(std::string_view path)
+std::string FileNamePart(std::string_view path, const CLeadBytes& leads)
 {
-    std::size_t slash = FindLastSeparator(path, false);
+    std::size_t slash = FindLastSeparator(path, false, leads);
     if (slash == std::string_view::npos)
-        slash = FindLastSeparator(path, true);
+        slash = FindLastSeparator(path, true, leads);
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
@@ -79,7 +78,8 @@ std::string CopyPathOf(std::string_view ownPath)
 
 bool IsWorkerFileName(std::string_view fileName)
 {
-    return EqualNoCase(fileName, WORKER_FILE_NAME);
+    // Against a name of ASCII only, the code page's lead bytes make no difference.
+    return EqualNoCase(fileName, WORKER_FILE_NAME, CLeadBytes());
 }
 
 std::string CommandLineFor(std::string_view program, std::string_view parameter)

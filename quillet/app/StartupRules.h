@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "CodePageText.h"
+
 // Texts of the start-up (GBK).
 extern const char* const TEXT_BASE_TITLE;   // "Vexa自动更新程序"
 extern const char* const TEXT_HALL_SUFFIX;  // " 大厅"
@@ -36,11 +38,12 @@ std::string WindowTitle(std::string_view parameter);
 std::uint32_t HallLParam(const GameNumbers& numbers) noexcept;
 
 // The folder part of the program's path, up to and with its last backslash;
-// empty when there is no backslash.
-std::string ProgramFolderOf(std::string_view path);
+// empty when there is no backslash. The path is in the system's ANSI code page,
+// whose lead bytes are given.
+std::string ProgramFolderOf(std::string_view path, const CLeadBytes& leads);
 // The text after the last backslash, or after the last "/" when there is none, or
 // the whole path.
-std::string FileNamePart(std::string_view path);
+std::string FileNamePart(std::string_view path, const CLeadBytes& leads);
 // The path with its last three characters replaced by "san"; empty for a path
 // shorter than that.
 std::string CopyPathOf(std::string_view ownPath);

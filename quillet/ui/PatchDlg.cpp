@@ -56,8 +56,8 @@ BOOL CPatchDlg::OnInitDialog()
     skin.Load();
 
     HWND button = ::GetDlgItem(m_hWnd, IDOK);
-    m_closeButton.Attach(button);
-    if (m_closeButton.SetBitmaps(skin[SKIN_EXIT_NORMAL], TRUE)) {
+    // A button that could not be attached stays a plain button, without the skin.
+    if (m_closeButton.Attach(button) && m_closeButton.SetBitmaps(skin[SKIN_EXIT_NORMAL], TRUE)) {
         if (skin[SKIN_EXIT_HOVER])
             m_closeButton.m_hoverBitmap = skin[SKIN_EXIT_HOVER];
         if (skin[SKIN_EXIT_PRESSED])

@@ -67,8 +67,11 @@ int CWinButton::Attach(HWND button)
     }
     ::SetWindowLongPtrA(button, GWL_STYLE, ::GetWindowLongPtrA(button, GWL_STYLE) | BS_OWNERDRAW);
     RECT rc;
-    ::GetClientRect(button, &rc);
-    ::SetWindowRgn(button, ::CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, 5, 5), TRUE);
+    if (::GetClientRect(button, &rc)) {
+        HRGN region = ::CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, 5, 5);
+        if (region && !::SetWindowRgn(button, region, TRUE))
+            ::DeleteObject(region);
+    }
     m_previousProc = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWinButton::ButtonProc)));
     return 1;
@@ -76,15 +79,21 @@ int CWinButton::Attach(HWND button)
 
 int CWinButton::SetBitmaps(HBITMAP normal, BOOL resize)
 {
-    if (!normal)
+    // Without a button (Attach failed) there is nothing to show it on: a null
+    // window would make the invalidation below repaint the whole desktop.
+    if (!normal || !m_hWnd)
         return 0;
     m_normalBitmap = normal;
     if (resize && ::GetObjectA(normal, sizeof m_normalInfo, &m_normalInfo))
         ::SetWindowPos(m_hWnd, nullptr, 0, 0, m_normalInfo.bmWidth, m_normalInfo.bmHeight,
                        SWP_NOMOVE | SWP_NOOWNERZORDER | SWP_NOZORDER | SWP_NOACTIVATE);
     RECT rc;
-    ::GetClientRect(m_hWnd, &rc);
-    ::SetWindowRgn(m_hWnd, ::CreateRectRgn(rc.left, rc.top, rc.right, rc.bottom), TRUE);
+    if (::GetClientRect(m_hWnd, &rc)) {
+        HRGN region = ::CreateRectRgn(rc.left, rc.top, rc.right, rc.bottom);
+        // The window owns the region once it is set; one it refused is ours to free.
+        if (region && !::SetWindowRgn(m_hWnd, region, TRUE))
+            ::DeleteObject(region);
+    }
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
     m_hasBitmap = 1;
     return 1;

@@ -19,7 +19,7 @@ public:
     // window property cannot be set (the button then stays a plain button).
     int Attach(HWND button);
     // The normal-state bitmap; with resize the button takes the bitmap's size.
-    // 0 when the handle is empty (nothing changes then).
+    // 0 when the handle is empty or no button is attached (nothing changes then).
     int SetBitmaps(HBITMAP normal, BOOL resize);
     // Puts the previous procedure back and frees the drawing objects. The bitmaps
     // belong to the owner.

@@ -4,7 +4,9 @@
 
 #include <process.h>
 
+#include <cctype>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "CriticalSection.h"
@@ -21,13 +23,83 @@ CCriticalSection& TransferLock()
 }
 
 constexpr DWORD kPollMs = 100;
-// What a download is called while it is not yet whole, and the longest path the
-// ANSI file functions take.
-const char kPartSuffix[] = ".part";
-constexpr std::size_t kLongestPath = MAX_PATH - 1;
 // How often and how far apart a file in use is tried again.
 constexpr int kMoveAttempts = 40;
 constexpr DWORD kMoveRetryMs = 50;
+// How many names a new part file is tried under before the fetch fails.
+constexpr int kPartNameAttempts = 64;
+
+// Part files are named "~<process>-<number>.part", in hexadecimal.
+const char kPartPattern[] = "~*.part";
+constexpr std::size_t kPartNameMax = 40;
+// A part not written for this long is no running transfer's (one just closed is
+// about to be moved into place by its own run).
+constexpr ULONGLONG kStalePartAge = 60ull * 10000000ull; // 60 s in FILETIME units
+
+bool IsPartName(std::string_view name)
+{
+    constexpr std::string_view suffix = ".part";
+    if (name.size() <= 1 + suffix.size() || name.front() != '~' ||
+        name.substr(name.size() - suffix.size()) != suffix)
+        return false;
+    std::string_view middle = name.substr(1, name.size() - 1 - suffix.size());
+    const std::size_t dash = middle.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash + 1 == middle.size())
+        return false;
+    for (std::size_t i = 0; i < middle.size(); ++i)
+        if (i != dash && !std::isxdigit(static_cast<unsigned char>(middle[i])))
+            return false;
+    return true;
+}
+
+std::string WithSeparator(const std::string& folder)
+{
+    std::string prefix = folder;
+    if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/')
+        prefix.push_back('\\');
+    return prefix;
+}
+
+// Creates a file of a name of its own in folder ("" is the current one) for a body
+// to grow in: never an existing file, so that nothing a list names or the user
+// keeps is written over or moved away. The handle and its path, or an invalid
+// handle when none could be made.
+HANDLE CreatePartFile(const std::string& folder, std::string& path)
+{
+    static std::atomic<std::uint32_t> counter{::GetTickCount()};
+    const std::string prefix = WithSeparator(folder);
+    for (int attempt = 0; attempt < kPartNameAttempts; ++attempt) {
+        char name[kPartNameMax];
+        std::snprintf(name, sizeof name, "~%lx-%lx.part", static_cast<unsigned long>(::GetCurrentProcessId()),
+                      static_cast<unsigned long>(counter++));
+        path = prefix + name;
+        HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    path.clear();
+    return INVALID_HANDLE_VALUE;
+}
+
+// Whether a move refused with this error may succeed a moment later. A file in use
+// may (a program that is just ending holds its file): the platform answers a
+// sharing violation, or access denied (for a running program's image on Windows,
+// for any file held open under Wine). A folder or a read-only file where the file
+// goes refuses for good.
+bool MoveMayWork(DWORD error, const std::string& target)
+{
+    if (error == ERROR_SHARING_VIOLATION)
+        return true;
+    if (error != ERROR_ACCESS_DENIED)
+        return false;
+    const DWORD attributes = ::GetFileAttributesA(target.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
+}
 
 } // namespace
 
@@ -44,6 +116,8 @@ struct TransferState {
     // Set when busy is cleared, so that the caller's poll returns at once.
     CKernelHandle ended{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     bool result = false;
+    bool cut = false; // the body ended before its Content-Length
+    std::string partFolder;
     CTransferMeter meter;
     std::vector<char> block = std::vector<char>(TRANSFER_BLOCK);
 
@@ -88,6 +162,26 @@ void CDownloader::OnStatus(int, const char*)
 {
 }
 
+void CDownloader::RemoveStaleParts() const
+{
+    const std::string prefix = WithSeparator(m_partFolder);
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((prefix + kPartPattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const ULONGLONG nowTicks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    do {
+        const ULONGLONG written =
+            (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && IsPartName(data.cFileName) &&
+            written + kStalePartAge < nowTicks)
+            ::DeleteFileA((prefix + data.cFileName).c_str()); // one still open is refused: it is in use
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+}
+
 std::uint32_t CDownloader::Now() const
 {
     return ::timeGetTime();
@@ -103,6 +197,7 @@ bool CDownloader::FetchFile(std::string& urlPath, const std::string& localPath)
     m_speed = 0;
     m_contentLength = 0;
     m_bytesReceived = 0;
+    m_lastFetchCut = false;
 
     // A transfer that is still registered is given up first (normally there is none).
     Abandon();
@@ -114,6 +209,7 @@ bool CDownloader::FetchFile(std::string& urlPath, const std::string& localPath)
     state->link = m_link;
     state->urlPath = m_urlPath;
     state->localPath = m_localPath;
+    state->partFolder = m_partFolder;
     state->meter.Reset(Now());
     {
         CScopedLock lock(TransferLock());
@@ -141,6 +237,7 @@ bool CDownloader::FetchFile(std::string& urlPath, const std::string& localPath)
                 return false; // given up meanwhile; the thread is on its own
             if (!state->busy) {
                 result = state->result;
+                m_lastFetchCut = !result && state->cut;
                 m_transfer.reset();
                 finished = std::move(m_thread);
                 break;
@@ -216,39 +313,31 @@ bool TransferState::Run()
         return false;
     const std::uint64_t contentLength = ParseDecimal(std::string_view(length, size));
 
-    // The body goes to a file beside the target and replaces it only once it is
-    // whole. A path too long for that name is written in place, as before.
-    std::string writePath = localPath + kPartSuffix;
-    if (writePath.size() > kLongestPath)
-        writePath = localPath;
-
-    std::FILE* file = nullptr;
+    // The body grows in a part file of its own and replaces the target only once
+    // it is whole: on every failure the part is removed, and the file it was to
+    // replace stays as it was.
+    struct PartFile {
+        CKernelHandle handle;
+        std::string path;
+        bool done = false;
+        ~PartFile()
+        {
+            handle.Reset();
+            if (!done && !path.empty())
+                ::DeleteFileA(path.c_str());
+        }
+    } part;
     {
         CScopedLock lock(cs);
         if (!owner)
             return false;
         owner->m_contentLength = contentLength > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(contentLength);
         owner->m_bytesReceived = 0;
-        file = std::fopen(writePath.c_str(), "wb+");
-        if (!file)
+        HANDLE file = CreatePartFile(partFolder, part.path);
+        if (file == INVALID_HANDLE_VALUE)
             return false;
+        part.handle.Reset(file);
     }
-    // Until the body is complete and moved into place the written file is only a
-    // part: on every failure it is closed and removed, and the file it was to
-    // replace stays as it was.
-    struct PartFile {
-        std::FILE*& f;
-        const std::string& path;
-        bool inPlace;
-        bool done = false;
-        ~PartFile()
-        {
-            if (f)
-                std::fclose(f);
-            if (!done && !inPlace)
-                ::DeleteFileA(path.c_str());
-        }
-    } part{file, writePath, writePath == localPath};
 
     std::uint64_t local = 0;
     for (;;) {
@@ -259,7 +348,8 @@ bool TransferState::Run()
         if (!owner)
             return false;
         // A write that fails (a full disk) fails the transfer: the file is not what was sent.
-        if (std::fwrite(block.data(), 1, n, file) != n)
+        DWORD written = 0;
+        if (!::WriteFile(part.handle.Get(), block.data(), n, &written, nullptr) || written != n)
             return false;
         local += n;
         owner->m_bytesReceived = static_cast<std::uint32_t>(local);
@@ -275,28 +365,31 @@ bool TransferState::Run()
             return false;
         owner->OnProgress(NOTIFY_PROGRESS, TransferProgress(local, contentLength));
     }
-    const bool flushed = std::fclose(file) == 0;
-    file = nullptr;
-    // A body that ends before its Content-Length was cut short.
-    if (!flushed || local < contentLength)
+    // Closed before the move; a close that fails leaves a file that is not what was sent.
+    if (!::CloseHandle(part.handle.Release()))
         return false;
+    // A body that ends before its Content-Length was cut short; the caller may try again.
+    if (local < contentLength) {
+        cut = true;
+        return false;
+    }
     // A program that has only just ended (the launcher this copy was started by,
     // when the copy updates the updater) may hold its file for a moment: a file in
     // use is tried again for a while before the fetch fails.
     for (int attempt = 0;; ++attempt) {
+        DWORD error = 0;
         {
             CScopedLock lock(cs);
             if (!owner)
                 return false;
-            if (writePath == localPath ||
-                ::MoveFileExA(writePath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+            if (::MoveFileExA(part.path.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
                 part.done = true;
                 owner->OnStatus(NOTIFY_FETCH_END, localPath.c_str());
                 return true;
             }
+            error = ::GetLastError();
         }
-        const DWORD error = ::GetLastError();
-        if (attempt == kMoveAttempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+        if (attempt == kMoveAttempts || !MoveMayWork(error, localPath))
             return false;
         ::Sleep(kMoveRetryMs);
     }

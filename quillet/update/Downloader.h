@@ -61,12 +61,24 @@ public:
     virtual void OnProgress(int code, int value);
     virtual void OnStatus(int code, const char* text);
 
-    // Blocking. True when the server answered 200 with a Content-Length, the local
-    // file was created and the body was read to its end (or until the connection
-    // broke). Every "\" of the URL path becomes "/" before it is sent. An existing
-    // local file is only touched once status and length have been accepted. False
-    // at once when the transfer is given up (RequestCancel).
+    // Blocking. True when the server answered 200 with a Content-Length, the whole
+    // body arrived and replaced the local file. Every "\" of the URL path becomes
+    // "/" before it is sent. The body grows in a part file of a name of its own in
+    // the part folder and replaces the local file only once it is whole; on every
+    // failure the local file stays as it was. False at once when the transfer is
+    // given up (RequestCancel).
     bool FetchFile(std::string& urlPath, const std::string& localPath);
+    // Whether the last FetchFile failed because the body ended before its
+    // Content-Length (a connection that broke), which another try may mend.
+    bool LastFetchWasCut() const noexcept { return m_lastFetchCut; }
+
+    // Where bodies grow until they are whole; "" (the default) is the current
+    // folder. On the volume of the files they replace, so that the replacement is
+    // a rename.
+    void SetPartFolder(std::string folder) { m_partFolder = std::move(folder); }
+    // Deletes the part files in the part folder that no transfer writes any more:
+    // what remains of transfers given up when their process ended.
+    void RemoveStaleParts() const;
 
     // Counters of the current transfer, read by the progress panel.
     std::uint32_t ContentLength() const noexcept { return m_contentLength.load(std::memory_order_relaxed); }
@@ -85,6 +97,9 @@ public:
     void ClearCancel() noexcept { m_cancel = false; }
 
 protected:
+    // The flag behind RequestCancel, for long steps of a subclass to watch.
+    const std::atomic<bool>& CancelFlag() const noexcept { return m_cancel; }
+
     // The millisecond timer (timeGetTime); a test may replace it. Called on the
     // fetching thread and, under the transfer lock, on the transfer thread.
     virtual std::uint32_t Now() const;
@@ -98,6 +113,8 @@ private:
     std::shared_ptr<CInternetLink> m_link; // opened by the update run
     std::string m_urlPath;
     std::string m_localPath;
+    std::string m_partFolder;
+    bool m_lastFetchCut = false;
     // Under the process-wide lock: the running transfer and its thread.
     std::shared_ptr<TransferState> m_transfer;
     CKernelHandle m_thread;

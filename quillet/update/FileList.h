@@ -1,11 +1,14 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "CodePageText.h"
 
 // One record of filelist.list ("directory:name:checksum").
 struct FileEntry {
@@ -32,15 +35,25 @@ inline bool HasDot(std::string_view name) noexcept
     return name.find('.') != std::string_view::npos;
 }
 
+// Set from another thread to end the long steps below early: they then return
+// what they have so far, which the caller does not use.
+using StopFlag = std::atomic<bool>;
+
+inline bool Stopped(const StopFlag* stop) noexcept
+{
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
 // Reads the records from the bytes of a file list (read in binary mode). A record
 // is "%[^:]:%[^:]:%d" followed by white space; it is taken only when more text
 // follows it, so the record that reaches the end of the bytes is never taken.
-// A record with a field over FILE_LIST_FIELD_MAX bytes is skipped; a record that
-// does not match is skipped up to the next line break.
-std::vector<FileEntry> ParseFileList(std::string_view bytes);
+// A record with a field over FILE_LIST_FIELD_MAX bytes or with a NUL byte in a
+// field is skipped; a record that does not match is skipped up to the next line
+// break. Linear in the size of the bytes, whatever they hold.
+std::vector<FileEntry> ParseFileList(std::string_view bytes, const StopFlag* stop = nullptr);
 
 // The records of the file at path; empty when it cannot be read.
-std::vector<FileEntry> ReadFileList(const char* path);
+std::vector<FileEntry> ReadFileList(const char* path, const StopFlag* stop = nullptr);
 
 // Where the entry lives below the program folder (which ends in "\"):
 // folder + directory, then "\" unless the directory is exactly "\", then the name.
@@ -55,29 +68,32 @@ struct LocalPathState {
 // Looks at one local path; wantChecksum is set for names with a ".".
 using LocalPathProbe = std::function<LocalPathState(const std::string& path, bool wantChecksum)>;
 
-// The updater's own disk: PathExists, then FileCrc.
-LocalPathState ProbeDisk(const std::string& path, bool wantChecksum);
-
 // One local entry per remote entry that exists at its local path, in remote
 // order; the checksum of one whose name has a "." is its FileCrc, otherwise 0.
 // An entry whose local path is longer than LOCAL_PATH_MAX is taken as missing.
-// The probe looks at the disk; the publishing tools hand in their own view of a
-// player's folder or of a previous release, so that they decide with this code.
+// A file is opened once: what cannot be opened for another reason than its
+// absence is looked for again, and counts as present with checksum -1.
 std::vector<FileEntry> BuildLocalList(const std::vector<FileEntry>& remote, std::string_view programFolder,
-                                      const LocalPathProbe& probe = ProbeDisk);
+                                      const StopFlag* stop = nullptr);
+// The same rule over another view of the local paths: the publishing tools hand
+// in a player's folder or a previous release, so that they decide with this code.
+std::vector<FileEntry> BuildLocalList(const std::vector<FileEntry>& remote, std::string_view programFolder,
+                                      const LocalPathProbe& probe);
 
 // The download list: first, in local order, a copy of every remote entry with a
 // "." in its name whose directory and name equal a local entry's (without regard
-// to case) and whose checksum differs from it; then, when the two lists differ in
-// length, every remote entry that no local entry matches, in remote order. Each
-// gets the kind ENTRY_DIRECTORY when its name has no ".", else ENTRY_FILE.
-// Linear in the sizes of the lists and of the result.
-std::vector<FileEntry> CompareLists(const std::vector<FileEntry>& remote, const std::vector<FileEntry>& local);
+// to case in the code page of the given lead bytes) and whose checksum differs
+// from it; then, when the two lists differ in length, every remote entry that no
+// local entry matches, in remote order. Each gets the kind ENTRY_DIRECTORY when
+// its name has no ".", else ENTRY_FILE. Linear in the sizes of the lists and of
+// the result.
+std::vector<FileEntry> CompareLists(const std::vector<FileEntry>& remote, const std::vector<FileEntry>& local,
+                                    const CLeadBytes& leads, const StopFlag* stop = nullptr);
 
 // The checksum of a whole file with start value -1 (streamed through a fixed
 // buffer), or -1 when the file cannot be opened. A read error ends the sum with
 // what was read.
-std::int32_t FileCrc(const char* path);
+std::int32_t FileCrc(const char* path, const StopFlag* stop = nullptr);
 
 // True when something (file or directory) exists at path.
 bool PathExists(const char* path);

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "GbkText.h"
+#include "CodePageText.h"
 
 const char* const TEXT_INIT_FAILED = "错误：无法初始化更新器";
 const char* const TEXT_CONNECTING = "尝试连接到更新伺服器...";
@@ -48,7 +48,9 @@ std::string UpdateFolderName(std::string_view launchParameter)
 
 bool IsSkippedEntry(const FileEntry& entry)
 {
-    return EqualNoCase(entry.directory, "updatetmp") || EqualNoCase(entry.name, "winmm.dll");
+    // Against names of ASCII only, the code page's lead bytes make no difference.
+    const CLeadBytes any;
+    return EqualNoCase(entry.directory, "updatetmp", any) || EqualNoCase(entry.name, "winmm.dll", any);
 }
 
 bool IsRootDirectory(std::string_view directory) noexcept
@@ -70,7 +72,7 @@ std::optional<EntryTarget> TargetOf(const FileEntry& entry, std::string_view fol
         t.urlPath += entry.name;
     }
     if (entry.name.size() > UPDATE_PATH_MAX || t.localPath.size() > UPDATE_PATH_MAX ||
-        t.urlPath.size() > UPDATE_PATH_MAX)
+        t.urlPath.size() > UPDATE_PATH_MAX || t.localPath.find('\0') != std::string::npos)
         return std::nullopt;
     return t;
 }
@@ -85,7 +87,7 @@ std::optional<EntryTarget> FileListTarget(std::string_view folder)
     return t;
 }
 
-std::vector<std::string> DirectoryPrefixes(std::string_view path)
+std::vector<std::string> DirectoryPrefixes(std::string_view path, const CLeadBytes& leads)
 {
     std::vector<std::string> out;
     if (path.size() > DIRECTORY_PATH_MAX)
@@ -93,7 +95,7 @@ std::vector<std::string> DirectoryPrefixes(std::string_view path)
     std::string so_far;
     for (std::size_t i = 0; i < path.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(path[i]);
-        if (IsGbkLeadByte(c) && i + 1 < path.size()) {
+        if (leads.IsLead(c) && i + 1 < path.size()) {
             so_far.push_back(path[i]);
             so_far.push_back(path[++i]);
             continue;

@@ -74,15 +74,17 @@ struct EntryTarget {
 };
 // Where a download-list entry goes and where it comes from, for the update folder.
 // For a directory only localPath is set. Nothing when a path or the name is longer
-// than UPDATE_PATH_MAX.
+// than UPDATE_PATH_MAX, or when a field holds a NUL byte (the file functions would
+// see another name than the one the skip rules compared).
 std::optional<EntryTarget> TargetOf(const FileEntry& entry, std::string_view folder);
 // The file list: "updatetmp/<folder>/filelist.list" from "/Vexaupdate/<folder>/filelist.list".
 std::optional<EntryTarget> FileListTarget(std::string_view folder);
 
 // The directories MakeDirectoryPath creates for path, in order: the text before
 // each "\" or "/" and then the whole path, every separator written "\". Empty
-// for a path longer than DIRECTORY_PATH_MAX.
-std::vector<std::string> DirectoryPrefixes(std::string_view path);
+// for a path longer than DIRECTORY_PATH_MAX. The path is in the code page of the
+// given lead bytes.
+std::vector<std::string> DirectoryPrefixes(std::string_view path, const CLeadBytes& leads);
 
 // Overall progress once entry index (0-based) of count is done.
 std::int32_t OverallAfterEntry(std::int32_t index, std::int32_t count) noexcept;

@@ -2,11 +2,16 @@
 
 #include <process.h>
 
-#include "GbkText.h"
 #include "StartupRules.h"
+#include "SystemCodePage.h"
 #include "WinApp.h"
 
-CUpdater::CUpdater() : m_programFolder(ProgramFolderOf(AfxModulePathA()))
+namespace {
+// Where the run keeps its files: the file list and the bodies that are not yet whole.
+const char kWorkFolder[] = "updatetmp";
+} // namespace
+
+CUpdater::CUpdater() : m_programFolder(ProgramFolderOf(AfxModulePathA(), SystemLeadBytes()))
 {
 }
 
@@ -65,14 +70,16 @@ bool CUpdater::WaitUpdateThread(DWORD timeoutMs)
     return true;
 }
 
-void CUpdater::StopUpdateThread()
+bool CUpdater::StopUpdateThread(DWORD waitMs)
 {
     if (m_updateThread) {
         RequestCancel();
-        ::WaitForSingleObject(m_updateThread.Get(), INFINITE);
+        if (::WaitForSingleObject(m_updateThread.Get(), waitMs) != WAIT_OBJECT_0)
+            return false;
         m_updateThread.Reset();
     }
     ClearCancel();
+    return true;
 }
 
 unsigned __stdcall CUpdater::UpdateEntry(void* parameter)
@@ -143,7 +150,7 @@ void CUpdater::OnStatus(int code, const char* text)
 
 void CUpdater::MakeDirectoryPath(const std::string& path)
 {
-    for (const std::string& dir : DirectoryPrefixes(path))
+    for (const std::string& dir : DirectoryPrefixes(path, SystemLeadBytes()))
         ::CreateDirectoryA(dir.c_str(), nullptr); // an existing or unnamed directory is no failure here
 }
 
@@ -181,18 +188,30 @@ bool CUpdater::RunUpdate()
         ~Detach() { self->SetLink(nullptr); }
     } detach{this};
 
-    ::CreateDirectoryA("updatetmp", nullptr);
-    ::CreateDirectoryA(("updatetmp/" + m_folder).c_str(), nullptr);
+    ::CreateDirectoryA(kWorkFolder, nullptr);
+    ::CreateDirectoryA((std::string(kWorkFolder) + "/" + m_folder).c_str(), nullptr);
+    // Bodies grow in the work folder, under names nothing else uses; what is left
+    // of runs that ended during a download goes.
+    SetPartFolder(kWorkFolder);
+    RemoveStaleParts();
 
     std::optional<EntryTarget> list = FileListTarget(m_folder);
-    if (!list || !FetchFile(list->urlPath, list->localPath)) {
+    if (!list || !Fetch(*list)) {
         Notify(TEXT_LIST_FAILED);
         return false;
     }
 
-    std::vector<FileEntry> remote = ReadFileList(list->localPath.c_str());
-    std::vector<FileEntry> local = BuildLocalList(remote, m_programFolder);
-    std::vector<FileEntry> download = CompareLists(remote, local);
+    // Each step ends early when the window is gone; its result is then not used.
+    const StopFlag* stop = &CancelFlag();
+    std::vector<FileEntry> remote = ReadFileList(list->localPath.c_str(), stop);
+    if (Cancelled())
+        return false;
+    std::vector<FileEntry> local = BuildLocalList(remote, m_programFolder, stop);
+    if (Cancelled())
+        return false;
+    std::vector<FileEntry> download = CompareLists(remote, local, SystemLeadBytes(), stop);
+    if (Cancelled())
+        return false;
     {
         CScopedLock lock(m_listLock);
         m_downloadList = download;
@@ -218,6 +237,12 @@ bool CUpdater::RunUpdate()
     return true;
 }
 
+bool CUpdater::Fetch(const EntryTarget& target)
+{
+    std::string url = target.urlPath; // FetchFile turns its "\" into "/"
+    return FetchFile(url, target.localPath);
+}
+
 void CUpdater::HandleEntry(const FileEntry& entry)
 {
     if (IsSkippedEntry(entry))
@@ -228,15 +253,23 @@ void CUpdater::HandleEntry(const FileEntry& entry)
             MakeDirectoryPath(target->localPath);
     } else {
         // A path too long for the updater counts as a file that could not be fetched.
-        if (!target || !FetchFile(target->urlPath, target->localPath)) {
+        bool fetched = target && Fetch(*target);
+        // A file gets one further try: after a body that was cut short (the
+        // installed file is then as it was), or else after a wrong checksum.
+        bool triedAgain = false;
+        if (!fetched && target && LastFetchWasCut() && !Cancelled()) {
+            fetched = Fetch(*target);
+            triedAgain = true;
+        }
+        if (!fetched) {
             Notify(TEXT_FILE_FAILED);
             return;
         }
-        if (PathExists(target->localPath.c_str()) && FileCrc(target->localPath.c_str()) != entry.checksum) {
-            std::string again = target->urlPath;
-            FetchFile(again, target->localPath); // a second try; its result is not looked at
-        }
-        if (EqualNoCase(entry.name, "quillet.exe"))
+        const char* path = target->localPath.c_str();
+        if (!triedAgain && PathExists(path) && FileCrc(path, &CancelFlag()) != entry.checksum && !Cancelled())
+            Fetch(*target); // its result is not looked at
+        // Against a name of ASCII only, the code page's lead bytes make no difference.
+        if (EqualNoCase(entry.name, "quillet.exe", CLeadBytes()))
             m_selfUpdated = true;
     }
     std::int32_t count = m_entryCount;

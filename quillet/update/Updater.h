@@ -66,11 +66,14 @@ public:
     bool HasUpdateThread() const noexcept { return static_cast<bool>(m_updateThread); }
     // Waits for the update thread to end by itself (for callers that know it will).
     bool WaitUpdateThread(DWORD timeoutMs);
-    // Asks the thread to stop and joins it. A running transfer is given up at once
-    // (its thread may stay blocked in the network; it touches nothing of ours), so
-    // the update thread is back from its fetch within one poll and no new fetch
-    // starts. The stopped run posts nothing and writes no flag.
-    void StopUpdateThread();
+    // Asks the thread to stop and waits for it, at most waitMs. A running transfer
+    // is given up at once (its thread may stay blocked in the network; it touches
+    // nothing of ours), and every long step of the run (reading the list, summing
+    // the local files, comparing) watches the request, so the thread ends within
+    // one poll or one block of a file. The stopped run posts nothing and writes no
+    // flag. False when the thread still runs after the wait (it is then still
+    // asked to stop, and the handle is kept).
+    bool StopUpdateThread(DWORD waitMs = INFINITE);
 
     // The notifications: code 10 stores the file progress and the overall
     // progress; codes 11 to 13 replace the status line. Codes 10 to 12 arrive on
@@ -103,6 +106,7 @@ private:
     void HandleEntry(const FileEntry& entry);
     void MakeDirectoryPath(const std::string& path);
     void Pause(DWORD ms);
+    bool Fetch(const EntryTarget& target);
 
     std::string m_folder;
     std::string m_host;

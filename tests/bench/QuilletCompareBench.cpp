@@ -14,6 +14,7 @@
 
 #include "CompareListsLiteral.h"
 #include "FileList.h"
+#include "GbkText.h"
 
 namespace {
 
@@ -55,14 +56,14 @@ void Linear(benchmark::State& state)
 {
     const Lists& lists = ListsOf(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(CompareLists(lists.remote, lists.local));
+        benchmark::DoNotOptimize(CompareLists(lists.remote, lists.local, GbkLeadBytes()));
 }
 
 void Literal(benchmark::State& state)
 {
     const Lists& lists = ListsOf(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(CompareListsLiteral(lists.remote, lists.local));
+        benchmark::DoNotOptimize(CompareListsLiteral(lists.remote, lists.local, GbkLeadBytes()));
 }
 
 BENCHMARK(Linear)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);

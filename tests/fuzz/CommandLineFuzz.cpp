@@ -1,6 +1,7 @@
 // The command tail and the argument splitting of both programs on any command line.
 #include "CommandLine.h"
 #include "FuzzInput.h"
+#include "GbkText.h"
 #include "StartupRules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -29,10 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)HallLParam(numbers);
     (void)WindowTitle(parameter);
     std::string own(AsBytes(data, size));
-    std::string part = FileNamePart(own);
+    std::string part = FileNamePart(own, GbkLeadBytes());
     FUZZ_CHECK(part.size() <= own.size());
     (void)IsWorkerFileName(part);
-    (void)ProgramFolderOf(own);
+    (void)ProgramFolderOf(own, GbkLeadBytes());
     (void)CopyPathOf(own);
     (void)CommandLineFor(own, parameter);
     return 0;

@@ -108,9 +108,25 @@ protected:
         m_link = OpenLink(m_server.Port());
         ASSERT_TRUE(m_link->connection);
         m_downloader.SetLink(m_link);
+        m_downloader.SetPartFolder(qtest::Narrow(m_folder.Path()));
     }
 
     std::string LocalPath(const wchar_t* name) const { return qtest::Narrow(m_folder / name); }
+
+    // The part files of downloads left in the folder.
+    std::vector<std::wstring> PartsLeft() const
+    {
+        std::vector<std::wstring> found;
+        WIN32_FIND_DATAW data;
+        HANDLE find = ::FindFirstFileW((m_folder / L"~*.part").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE)
+            return found;
+        do
+            found.push_back(data.cFileName);
+        while (::FindNextFileW(find, &data));
+        ::FindClose(find);
+        return found;
+    }
 
     // Serves a new 20000-byte body for "/<name>" and installs an old file of that
     // name held open the way a running program holds it (shared for reading only).
@@ -259,19 +275,30 @@ TEST_F(DownloaderTest, NoServerMeansFailureWithoutAFile)
 
 TEST_F(DownloaderTest, ABodyCutShortFailsAndLeavesTheInstalledFileAsItWas)
 {
-    for (std::size_t cut : {std::size_t(0), std::size_t(1), std::size_t(10000)}) {
-        SCOPED_TRACE(cut);
+    // A path of 257 characters leaves no room for a suffix within the longest path.
+    const std::size_t folderLength = m_folder.Path().size() + 1;
+    ASSERT_LT(folderLength, 240u);
+    const std::wstring longName = std::wstring(257 - folderLength - 4, L'n') + L".dat";
+    struct Case {
+        std::size_t cut;
+        std::wstring name;
+    } cases[] = {{0, L"half.dat"}, {1, L"half.dat"}, {10000, L"half.dat"}, {10000, longName}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cut);
+        SCOPED_TRACE(c.name.size());
         RecordingDownloader downloader;
         downloader.SetLink(m_link);
+        downloader.SetPartFolder(qtest::Narrow(m_folder.Path()));
         TestRoute route;
         route.generated = 20000;
-        route.cutAfter = cut; // closed cleanly, Content-Length 20000
+        route.cutAfter = c.cut; // closed cleanly, Content-Length 20000
         m_server.Route("/half.dat", route);
-        ASSERT_TRUE(WriteWholeFile(m_folder / L"half.dat", "installed"));
+        ASSERT_TRUE(WriteWholeFile(m_folder / c.name, "installed"));
         std::string url = "/half.dat";
-        EXPECT_FALSE(downloader.FetchFile(url, LocalPath(L"half.dat")));
-        EXPECT_EQ(ReadWholeFile(m_folder / L"half.dat"), "installed");
-        EXPECT_FALSE(FileExistsAt(m_folder / L"half.dat.part"));
+        EXPECT_FALSE(downloader.FetchFile(url, qtest::Narrow(m_folder / c.name)));
+        EXPECT_TRUE(downloader.LastFetchWasCut());
+        EXPECT_EQ(ReadWholeFile(m_folder / c.name), "installed");
+        EXPECT_TRUE(PartsLeft().empty());
         EXPECT_FALSE(downloader.Saw(NOTIFY_FETCH_END));
     }
 }
@@ -284,7 +311,22 @@ TEST_F(DownloaderTest, AnInstalledFileInUseIsNotReplaced)
     EXPECT_FALSE(m_downloader.FetchFile(url, LocalPath(L"busy.dat")));
     ::CloseHandle(hold);
     EXPECT_EQ(ReadWholeFile(m_folder / L"busy.dat"), "installed");
-    EXPECT_FALSE(FileExistsAt(m_folder / L"busy.dat.part"));
+    EXPECT_TRUE(PartsLeft().empty());
+    EXPECT_FALSE(m_downloader.LastFetchWasCut());
+}
+
+TEST_F(DownloaderTest, AMoveThatWaitingCannotMendFailsAtOnce)
+{
+    // A folder where the file goes; only a file in use is worth trying again.
+    TestRoute route;
+    route.generated = 20000;
+    m_server.Route("/folder.dat", route);
+    ASSERT_TRUE(::CreateDirectoryW((m_folder / L"folder.dat").c_str(), nullptr));
+    const DWORD start = ::GetTickCount();
+    EXPECT_FALSE(Fetch("/folder.dat", LocalPath(L"folder.dat")));
+    EXPECT_LT(::GetTickCount() - start, 1000u) << "it waited for the move";
+    EXPECT_TRUE(FolderExistsAt(m_folder / L"folder.dat"));
+    EXPECT_TRUE(PartsLeft().empty());
 }
 
 TEST_F(DownloaderTest, AnInstalledFileReleasedSoonAfterIsReplaced)
@@ -301,7 +343,7 @@ TEST_F(DownloaderTest, AnInstalledFileReleasedSoonAfterIsReplaced)
     release.join();
     EXPECT_TRUE(fetched);
     EXPECT_EQ(ReadWholeFile(m_folder / L"soon.dat"), TestHttpServer::GeneratedBody(20000));
-    EXPECT_FALSE(FileExistsAt(m_folder / L"soon.dat.part"));
+    EXPECT_TRUE(PartsLeft().empty());
 }
 
 TEST_F(DownloaderTest, AWholeBodyReplacesTheInstalledFile)
@@ -310,9 +352,12 @@ TEST_F(DownloaderTest, AWholeBodyReplacesTheInstalledFile)
     route.generated = 20000;
     m_server.Route("/whole.dat", route);
     ASSERT_TRUE(WriteWholeFile(m_folder / L"whole.dat", "installed"));
+    // A file of the user's (or one a list names) whose name is the download's plus a suffix.
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"whole.dat.part", "mine"));
     ASSERT_TRUE(Fetch("/whole.dat", LocalPath(L"whole.dat")));
     EXPECT_EQ(ReadWholeFile(m_folder / L"whole.dat"), TestHttpServer::GeneratedBody(20000));
-    EXPECT_FALSE(FileExistsAt(m_folder / L"whole.dat.part"));
+    EXPECT_EQ(ReadWholeFile(m_folder / L"whole.dat.part"), "mine");
+    EXPECT_TRUE(PartsLeft().empty());
 }
 
 TEST_F(DownloaderTest, AnEmptyBodyCountsAsComplete)

@@ -3,12 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "CompareListsLiteral.h"
 #include "Crc32.h"
 #include "GbkText.h"
+#include "ScanText.h"
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -27,6 +35,45 @@ FileEntry Entry(std::string directory, std::string name, std::int32_t checksum =
     e.name = std::move(name);
     e.checksum = checksum;
     return e;
+}
+
+// The reader as first written: after a record that does not match, the next
+// line is tried from scratch. The oracle for ParseFileList, which skips the
+// lines that are bound to fail the same way.
+std::vector<FileEntry> ParseFileListLiteral(std::string_view bytes)
+{
+    std::vector<FileEntry> list;
+    CScanText scan(bytes);
+    while (!scan.AtEnd()) {
+        const std::size_t start = scan.Position();
+        std::string_view directory = scan.Until(':');
+        if (scan.AtEnd())
+            break;
+        std::string_view name;
+        std::int32_t checksum = 0;
+        bool matched = !directory.empty() && scan.Literal(':');
+        if (matched) {
+            name = scan.Until(':');
+            if (scan.AtEnd())
+                break;
+            matched = !name.empty() && scan.Literal(':') && scan.Number(checksum);
+        }
+        if (!matched) {
+            scan.MoveTo(start);
+            scan.Until('\n');
+            scan.Literal('\n');
+            scan.SkipSpace();
+            continue;
+        }
+        scan.SkipSpace();
+        if (scan.AtEnd())
+            break;
+        const bool nul = directory.find('\0') != std::string_view::npos || name.find('\0') != std::string_view::npos;
+        if (directory.size() > FILE_LIST_FIELD_MAX || name.size() > FILE_LIST_FIELD_MAX || nul)
+            continue;
+        list.push_back(Entry(std::string(directory), std::string(name), checksum));
+    }
+    return list;
 }
 
 } // namespace
@@ -51,11 +98,28 @@ TEST(FileList, ReadingRules)
          ":a:1\n\\::2\n\\:b:3\nx\n", "\\|b|3|0\n"},
         {"a checksum that is no number is skipped to the next line", "\\:a:x1\n\\:b:3\nx\n", "\\|b|3|0\n"},
         {"the end inside a record", "\\:a:1\n\\:b", "\\|a|1|0\n"},
+        {"a field with a NUL byte is no record", "\\:winmm.dll\0x:1\n\\:b:2\nx\n"s, "\\|b|2|0\n"},
+        {"a NUL byte in the directory too", "\\\0:a.dll:1\n\\:b:2\nx\n"s, "\\|b|2|0\n"},
+        {"lines without \":\" before a record that fails at its name", "a\nb\nc\n::0\n\\:d:4\nx\n", "\\|d|4|0\n"},
+        {"... or at its number", "a\nb\n:x:y\n\\:d:4\nx\n", "\\|d|4|0\n"},
         {"empty", "", ""},
         {"only white space", " \r\n\r\n", ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Describe(ParseFileList(c.file)), c.expected) << c.name;
+}
+
+TEST(FileList, ReadingEqualsTheReaderAsFirstWrittenOnGeneratedText)
+{
+    // Few kinds of bytes, so that colons, line breaks, numbers and failures meet often.
+    const char alphabet[] = {':', ':', '\n', '\n', 'a', '\\', '1', '7', '-', ' ', '\r', '\0', 'x'};
+    std::mt19937 random(911);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text(random() % 60, ' ');
+        for (char& c : text)
+            c = alphabet[random() % sizeof alphabet];
+        ASSERT_EQ(Describe(ParseFileList(text)), Describe(ParseFileListLiteral(text))) << "round " << round;
+    }
 }
 
 TEST(FileList, AFieldOverItsLimitSkipsOnlyThatRecord)
@@ -111,8 +175,8 @@ TEST(FileList, CompareCases)
          {Entry("\\", "a.dll", 1), Entry("\\", "b.dll", 2)}, {Entry("\\", "a.dll", 1), Entry("\\", "c.dll", 3)}, ""},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Describe(CompareLists(c.remote, c.local)), c.expected) << c.name;
-        EXPECT_EQ(Describe(CompareListsLiteral(c.remote, c.local)), c.expected) << c.name << " (literal)";
+        EXPECT_EQ(Describe(CompareLists(c.remote, c.local, GbkLeadBytes())), c.expected) << c.name;
+        EXPECT_EQ(Describe(CompareListsLiteral(c.remote, c.local, GbkLeadBytes())), c.expected) << c.name << " (literal)";
     }
 }
 
@@ -138,7 +202,8 @@ TEST(FileList, CompareEqualsTheLiteralAlgorithmOnGeneratedLists)
         }
         if (round % 5 == 0)
             local = remote; // equal lengths
-        ASSERT_EQ(CompareLists(remote, local), CompareListsLiteral(remote, local)) << "round " << round;
+        ASSERT_EQ(CompareLists(remote, local, GbkLeadBytes()), CompareListsLiteral(remote, local, GbkLeadBytes()))
+            << "round " << round;
     }
 }
 
@@ -163,8 +228,66 @@ TEST(FileList, CompareEqualsTheLiteralAlgorithmForAnyLocalList)
         std::vector<FileEntry> local = draw(static_cast<int>(random() % (large ? 400 : 30)), checksums);
         if (round % 7 == 0)
             local.resize(remote.size(), Entry("\\", "x.dat", 0));
-        ASSERT_EQ(CompareLists(remote, local), CompareListsLiteral(remote, local)) << "round " << round;
+        ASSERT_EQ(CompareLists(remote, local, GbkLeadBytes()), CompareListsLiteral(remote, local, GbkLeadBytes()))
+            << "round " << round;
     }
+}
+
+TEST(FileList, TheLocalListTakesWhatIsThere)
+{
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("quillet_local_list_" + std::to_string(std::random_device()()));
+    fs::create_directories(root);
+    const std::string folder = root.string() + (root.string().back() == '/' ? "" : std::string(1, fs::path::preferred_separator));
+    struct Case {
+        const char* name;
+        enum { File, Folder, Nothing } what;
+        const char* content;
+        bool present;
+        std::int32_t checksum;
+    } cases[] = {
+        {"a.dat", Case::File, "abc", true, 899311407},
+        {"empty.dat", Case::File, "", true, -1},
+        {"missing.dat", Case::Nothing, "", false, 0},
+        {"folder.d", Case::Folder, "", true, -1}, // a name with a dot that cannot be summed
+        {"folder", Case::Folder, "", true, 0},
+        {"nofolder", Case::Nothing, "", false, 0},
+    };
+    std::vector<FileEntry> remote;
+    std::string expected;
+    for (const Case& c : cases) {
+        const FileEntry e = Entry("\\", c.name, 12345);
+        const std::string path = LocalEntryPath(folder, e);
+        if (c.what == Case::File) {
+            std::FILE* f = std::fopen(path.c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            std::fputs(c.content, f);
+            std::fclose(f);
+        } else if (c.what == Case::Folder) {
+            fs::create_directory(path);
+        }
+        remote.push_back(e);
+        if (c.present)
+            expected += Describe({Entry("\\", c.name, c.checksum)});
+    }
+#ifdef _WIN32
+    // A file that someone holds without sharing it is there, and cannot be summed.
+    const FileEntry held = Entry("\\", "held.dat", 5);
+    HANDLE hold = ::CreateFileA(LocalEntryPath(folder, held).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    remote.push_back(held);
+    expected += Describe({Entry("\\", "held.dat", -1)});
+#endif
+    const std::vector<FileEntry> local = BuildLocalList(remote, folder);
+#ifdef _WIN32
+    ::CloseHandle(hold);
+#endif
+    EXPECT_EQ(Describe(local), expected);
+    // A stop asked for before the walk ends it at once.
+    StopFlag stop{true};
+    EXPECT_TRUE(BuildLocalList(remote, folder, &stop).empty());
+    fs::remove_all(root);
 }
 
 TEST(FileList, FileCrcStreamsTheSameChecksumAsTheWholeFile)

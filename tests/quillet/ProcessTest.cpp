@@ -50,6 +50,26 @@ bool WaitProcessEnd(HANDLE process, DWORD timeoutMs)
     return process && ::WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
 }
 
+// Starts a Windows program as on a system of another ANSI code page: Wine takes
+// a process's code page from its locale, and a Unix program started from a
+// Windows one (here the shell that starts Wine again) gets the environment it is
+// given. C.UTF-8 gives code page 1252. Nothing to wait for: the new process is
+// known by its windows.
+bool StartInLocale(const std::wstring& program, const std::wstring& parameter, const std::wstring& locale)
+{
+    std::wstring command = L"sh -c \"exec env -u LOCPATH LANG=" + locale + L" LC_ALL=" + locale +
+                           L" \\\"${WINELOADER:-wine}\\\" \\\"$0\\\" \\\"$@\\\"\" \"" + program + L"\" \"" +
+                           parameter + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(L"Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return false;
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    return true;
+}
+
 class QuilletProcessTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -252,6 +272,37 @@ TEST_F(QuilletProcessTest, ASocketFailureShowsItsMessageAndEnds)
     // It ended before the role decision: no copy, nothing started.
     EXPECT_FALSE(FileExistsAt(m_folder / L"Quillet.san"));
     EXPECT_EQ(::FindWindowA(nullptr, kHallTitle), nullptr);
+}
+
+TEST_F(QuilletProcessTest, AFolderNamedInACodePageWithoutTwoByteCharactersRunsTheCopy)
+{
+    // "José\" is "Jos\xE9\\" in code page 1252, where 0xE9 leads no pair: the
+    // backslash after it separates the folder.
+    const std::wstring folder = m_folder / L"Jos\u00e9";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    for (const wchar_t* program : {L"Quillet.exe", L"Mirabond.exe"})
+        ASSERT_TRUE(::CopyFileW((m_folder / program).c_str(), (folder + L"\\" + program).c_str(), FALSE));
+    ASSERT_TRUE(StartInLocale(folder + L"\\Quillet.exe", L"plat", L"C.UTF-8"));
+
+    // The copy knows itself and shows its window (its GBK title reads otherwise there).
+    auto copysWindow = [](const ui::WindowInfo& w) {
+        return w.className == L"#32770" && w.title.rfind(L"Vexa", 0) == 0 && w.title.size() > 4 &&
+               w.title.compare(w.title.size() - 4, 4, L"plat") == 0;
+    };
+    HWND wnd = ui::WaitForWindow(copysWindow, kWait);
+    ASSERT_NE(wnd, nullptr) << "the copy did not take itself for the copy";
+    HANDLE worker = OpenWindowProcess(wnd);
+    ASSERT_NE(worker, nullptr);
+    EXPECT_TRUE(FileExistsAt(folder + L"\\Quillet.san"));
+
+    // It hands over from its own folder.
+    ::PostMessageA(wnd, WM_COMMAND, IDOK, 0);
+    if (!WaitProcessEnd(worker, kWait)) {
+        ADD_FAILURE() << "the copy did not end";
+        ::TerminateProcess(worker, 1);
+    }
+    ::CloseHandle(worker);
+    EXPECT_EQ(ui::HallStartsLogged(folder + L"\\Mirabond.exe.log", kWait), 1);
 }
 
 TEST(QuilletProgramFile, CarriesTheManifestThatAsksForAdministratorRights)

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "GbkText.h"
+
 TEST(StartupRules, TheBaseTitleIsSixteenBytesOfGbk)
 {
     EXPECT_EQ(std::string(TEXT_BASE_TITLE).size(), 16u);
@@ -54,24 +56,28 @@ TEST(StartupRules, TitleNumbersAndHallMessage)
 
 TEST(StartupRules, PathParts)
 {
+    const CLeadBytes singleByte; // code page 1252 and the like
     struct Case {
         const char* path;
+        const CLeadBytes& leads;
         const char* folder;
         const char* fileName;
         const char* copy;
     } cases[] = {
-        {"C:\\Vexa\\Quillet.exe", "C:\\Vexa\\", "Quillet.exe", "C:\\Vexa\\Quillet.san"},
-        {"C:\\Vexa\\quillet.SAN", "C:\\Vexa\\", "quillet.SAN", "C:\\Vexa\\quillet.san"},
-        {"C:/Vexa/Quillet.exe", "", "Quillet.exe", "C:/Vexa/Quillet.san"},
-        {"C:\\a/b/Quillet.exe", "C:\\", "a/b/Quillet.exe", "C:\\a/b/Quillet.san"},
-        {"Quillet.exe", "", "Quillet.exe", "Quillet.san"},
+        {"C:\\Vexa\\Quillet.exe", GbkLeadBytes(), "C:\\Vexa\\", "Quillet.exe", "C:\\Vexa\\Quillet.san"},
+        {"C:\\Vexa\\quillet.SAN", GbkLeadBytes(), "C:\\Vexa\\", "quillet.SAN", "C:\\Vexa\\quillet.san"},
+        {"C:/Vexa/Quillet.exe", GbkLeadBytes(), "", "Quillet.exe", "C:/Vexa/Quillet.san"},
+        {"C:\\a/b/Quillet.exe", GbkLeadBytes(), "C:\\", "a/b/Quillet.exe", "C:\\a/b/Quillet.san"},
+        {"Quillet.exe", GbkLeadBytes(), "", "Quillet.exe", "Quillet.san"},
         // A character whose second byte is "\" does not split the path.
-        {"C:\\\xB1\x5C\\Q.exe", "C:\\\xB1\x5C\\", "Q.exe", "C:\\\xB1\x5C\\Q.san"},
-        {"ab", "", "ab", ""},
+        {"C:\\\xB1\x5C\\Q.exe", GbkLeadBytes(), "C:\\\xB1\x5C\\", "Q.exe", "C:\\\xB1\x5C\\Q.san"},
+        // "José" in code page 1252: no byte leads a pair.
+        {"C:\\Jos\xE9\\Quillet.san", singleByte, "C:\\Jos\xE9\\", "Quillet.san", "C:\\Jos\xE9\\Quillet.san"},
+        {"ab", GbkLeadBytes(), "", "ab", ""},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ProgramFolderOf(c.path), c.folder) << c.path;
-        EXPECT_EQ(FileNamePart(c.path), c.fileName) << c.path;
+        EXPECT_EQ(ProgramFolderOf(c.path, c.leads), c.folder) << c.path;
+        EXPECT_EQ(FileNamePart(c.path, c.leads), c.fileName) << c.path;
         EXPECT_EQ(CopyPathOf(c.path), c.copy) << c.path;
     }
 }

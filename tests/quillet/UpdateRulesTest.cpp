@@ -4,6 +4,8 @@
 
 #include <deque>
 
+#include "GbkText.h"
+
 namespace {
 
 std::vector<UpdateServer> Servers(const std::vector<std::int32_t>& kinds)
@@ -145,12 +147,15 @@ TEST(UpdateRules, PathsOverTheLimitAreRefused)
 TEST(UpdateRules, DirectoryPrefixes)
 {
     using V = std::vector<std::string>;
-    EXPECT_EQ(DirectoryPrefixes("a"), V({"a"}));
-    EXPECT_EQ(DirectoryPrefixes("a\\b/c"), V({"a", "a\\b", "a\\b\\c"}));
-    EXPECT_EQ(DirectoryPrefixes("a\\"), V({"a", "a\\"}));
-    EXPECT_EQ(DirectoryPrefixes("\xB1\x5C\\b"), V({"\xB1\x5C", "\xB1\x5C\\b"}));
-    EXPECT_EQ(DirectoryPrefixes(std::string(255, 'd')).size(), 1u);
-    EXPECT_TRUE(DirectoryPrefixes(std::string(256, 'd')).empty());
+    const CLeadBytes& gbk = GbkLeadBytes();
+    EXPECT_EQ(DirectoryPrefixes("a", gbk), V({"a"}));
+    EXPECT_EQ(DirectoryPrefixes("a\\b/c", gbk), V({"a", "a\\b", "a\\b\\c"}));
+    EXPECT_EQ(DirectoryPrefixes("a\\", gbk), V({"a", "a\\"}));
+    EXPECT_EQ(DirectoryPrefixes("\xB1\x5C\\b", gbk), V({"\xB1\x5C", "\xB1\x5C\\b"}));
+    // In code page 1252 the same bytes are two characters and a separator.
+    EXPECT_EQ(DirectoryPrefixes("\xB1\x5C\\b", CLeadBytes()), V({"\xB1", "\xB1\\", "\xB1\\\\b"}));
+    EXPECT_EQ(DirectoryPrefixes(std::string(255, 'd'), gbk).size(), 1u);
+    EXPECT_TRUE(DirectoryPrefixes(std::string(256, 'd'), gbk).empty());
 }
 
 TEST(UpdateRules, OverallProgress)

@@ -231,6 +231,30 @@ TEST_F(UpdaterTest, ASecondEntryThatFailsDoesNotStopTheRun)
     EXPECT_TRUE(FileExistsAt(m_folder / L"updatetmp\\plat\\filelist.list"));
 }
 
+TEST_F(UpdaterTest, PartsLeftByARunThatEndedDuringADownloadAreRemoved)
+{
+    ASSERT_TRUE(::CreateDirectoryW((m_folder / L"updatetmp").c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"updatetmp\\~1a-2b.part", "left"));
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"updatetmp\\~3c-4d.part", "just closed"));
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"updatetmp\\~notes.part", "not a part's name"));
+    // The left one was last written an hour ago.
+    HANDLE h = ::CreateFileW((m_folder / L"updatetmp\\~1a-2b.part").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= 3600ull * 10000000ull;
+    FILETIME hourAgo{t.LowPart, t.HighPart};
+    ASSERT_TRUE(::SetFileTime(h, nullptr, nullptr, &hourAgo));
+    ::CloseHandle(h);
+    ServeList("end\r\n");
+    Run();
+    EXPECT_FALSE(FileExistsAt(m_folder / L"updatetmp\\~1a-2b.part"));
+    EXPECT_TRUE(FileExistsAt(m_folder / L"updatetmp\\~3c-4d.part"));
+    EXPECT_TRUE(FileExistsAt(m_folder / L"updatetmp\\~notes.part"));
+}
+
 TEST_F(UpdaterTest, TheEndOfTheThreadPostsOkOnce)
 {
     ServeList("\\:a.dat:1\r\nend\r\n");

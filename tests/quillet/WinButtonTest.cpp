@@ -115,6 +115,21 @@ TEST_F(WinButtonTest, AttachSubclassesAndDetachGivesTheProcedureBack)
     ::DeleteObject(rgn);
 }
 
+TEST_F(WinButtonTest, AfterAFailedAttachSetBitmapsTouchesNoWindow)
+{
+    // The object then has no button, as when the window property cannot be set.
+    ASSERT_EQ(m_object.Attach(nullptr), 0);
+    ::UpdateWindow(m_parent);
+    ::ValidateRect(m_parent, nullptr);
+    EXPECT_EQ(m_object.SetBitmaps(Bitmap(RGB(200, 0, 0)), TRUE), 0);
+    EXPECT_FALSE(m_object.HasBitmap());
+    // Nothing was invalidated, neither here nor anywhere else on the desktop.
+    EXPECT_FALSE(::GetUpdateRect(m_parent, nullptr, FALSE));
+    RECT r;
+    ::GetWindowRect(m_button, &r);
+    EXPECT_EQ(r.right - r.left, 38);
+}
+
 TEST_F(WinButtonTest, SetBitmapsTakesTheBitmapsSizeAndARectangularRegion)
 {
     ASSERT_EQ(m_object.Attach(m_button), 1);

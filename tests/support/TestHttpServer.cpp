@@ -290,6 +290,12 @@ void TestHttpServer::Serve(std::intptr_t connection)
         if (it != m_routes.end()) {
             route = it->second;
             found = true;
+            if (route.cutAfter && it->second.cutAnswers) {
+                if (*it->second.cutAnswers == 0)
+                    route.cutAfter.reset();
+                else
+                    --*it->second.cutAnswers;
+            }
         }
     }
     if (!found) {

@@ -26,6 +26,7 @@ struct TestRoute {
     int delayBetweenMs = 0;               // wait after each write of the body
     std::optional<std::size_t> cutAfter;  // end the connection after this many body bytes
     bool reset = false;                   // with cutAfter: reset the connection instead of closing it
+    std::optional<std::size_t> cutAnswers; // with cutAfter: cut only this many answers, then answer whole
     bool neverAnswer = false;             // read the request, then answer nothing until Stop
 };
 

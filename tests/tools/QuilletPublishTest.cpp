@@ -4,6 +4,7 @@
 
 #include "ClientFolder.h"
 #include "ClientPlan.h"
+#include "GbkText.h"
 #include "QuilletList.h"
 #include "ReleaseBuilder.h"
 #include "UpdateRules.h"
@@ -56,7 +57,7 @@ TEST(QuilletPublishTest, PublishedListSelectsExactlyTheChangedEntries)
     // The clients' reader takes every record, the last one included.
     const std::vector<FileEntry> remote = ParseFileList(text);
     ASSERT_EQ(remote.size(), planned.size());
-    const std::vector<FileEntry> download = CompareLists(remote, LocalList(remote, client));
+    const std::vector<FileEntry> download = CompareLists(remote, LocalList(remote, client), GbkLeadBytes());
     std::vector<std::string> got;
     for (const FileEntry& e : download)
         got.push_back(e.directory + ":" + e.name + ":" + std::to_string(e.kind));
@@ -66,7 +67,7 @@ TEST(QuilletPublishTest, PublishedListSelectsExactlyTheChangedEntries)
     WriteFileAt(client / "data/cards.dat", SomeBytes(5000, 2), T);
     WriteFileAt(client / "data/sub/deep.txt", SomeBytes(70, 3), T);
     std::filesystem::create_directories(client / "logs");
-    EXPECT_TRUE(CompareLists(remote, LocalList(remote, client)).empty());
+    EXPECT_TRUE(CompareLists(remote, LocalList(remote, client), GbkLeadBytes()).empty());
 }
 
 struct Refused {

@@ -149,7 +149,7 @@ ClientPlan PlanQuillet(const std::vector<FileEntry>& remote, std::string_view pr
 {
     // The client's own steps: the local list, then the download list.
     const std::vector<FileEntry> local = BuildLocalList(remote, programFolder, probe);
-    const std::vector<FileEntry> download = CompareLists(remote, local);
+    const std::vector<FileEntry> download = CompareLists(remote, local, GbkLeadBytes());
 
     // Downloads per entry: copies of a remote entry, shared among its equal twins.
     std::map<std::string, int> copies;
@@ -307,7 +307,7 @@ ReleaseChanges CompareQuilletReleases(const std::vector<FileEntry>& next, const 
         return state;
     };
     const std::vector<FileEntry> local = BuildLocalList(next, "", probe);
-    const std::vector<FileEntry> download = CompareLists(next, local);
+    const std::vector<FileEntry> download = CompareLists(next, local, GbkLeadBytes());
 
     ReleaseChanges changes;
     std::set<std::string> fetched;
