@@ -1,6 +1,5 @@
 #include "FileEntry.h"
 
-#include <memory>
 #include <new>
 #include <vector>
 
@@ -39,6 +38,31 @@ void CFileEntry::SetValue(const std::wstring& name, const std::wstring& text)
     StoreListValue(*this, name, text);
 }
 
+namespace {
+
+// The fixed block of the file's version resource, read through the platform's
+// version service (which opens the file twice itself); false when the file has
+// none or it cannot be read.
+bool ReadFixedVersion(const std::wstring& path, VS_FIXEDFILEINFO& info)
+{
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (size == 0)
+        return false;
+    std::vector<unsigned char> block(size);
+    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
+        return false;
+    void* fixed = nullptr;
+    UINT fixedSize = 0;
+    wchar_t root[] = L"\\";
+    if (!::VerQueryValueW(block.data(), root, &fixed, &fixedSize) || !fixed || fixedSize < sizeof(VS_FIXEDFILEINFO))
+        return false;
+    info = *static_cast<const VS_FIXEDFILEINFO*>(fixed);
+    return true;
+}
+
+} // namespace
+
 bool CFileEntry::ReadVersion()
 {
     VersionInfo = VS_FIXEDFILEINFO{};
@@ -48,19 +72,10 @@ bool CFileEntry::ReadVersion()
         if (!file.Open(FullPath, CFile::modeRead | CFile::shareDenyNone))
             return false;
     }
-    DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(FullPath.c_str(), &ignored);
-    if (size == 0)
+    VS_FIXEDFILEINFO info{};
+    if (!ReadFixedVersion(FullPath, info))
         return false;
-    std::vector<unsigned char> block(size);
-    if (!::GetFileVersionInfoW(FullPath.c_str(), 0, size, block.data()))
-        return false;
-    void* fixed = nullptr;
-    UINT fixedSize = 0;
-    wchar_t root[] = L"\\";
-    if (!::VerQueryValueW(block.data(), root, &fixed, &fixedSize) || !fixed || fixedSize < sizeof(VS_FIXEDFILEINFO))
-        return false;
-    VersionInfo = *static_cast<const VS_FIXEDFILEINFO*>(fixed);
+    VersionInfo = info;
     FileVersion = FormatVersion(VersionInfo.dwFileVersionMS, VersionInfo.dwFileVersionLS);
     return true;
 }
@@ -95,16 +110,31 @@ bool CFileEntry::ReadLocalState()
 
 bool CFileEntry::DecideUpdate()
 {
-    if (!FileExists(FullPath)) {
-        NeedsUpdate = true;
-        return NeedsUpdate;
+    // The answer is the one the whole local state gives (ReadLocalState, then the
+    // listed version or time), but the file is opened once, and its version
+    // resource, which costs more than everything else together, is read only
+    // when it can change the answer: when a version is listed, or when the time
+    // cannot be read and the version alone tells whether anything of the file can.
+    FILETIME written{};
+    bool timeRead = false;
+    {
+        CKernelHandle file = OpenForReading(FullPath);
+        if (!file) {
+            NeedsUpdate = true; // missing, a folder, locked against reading
+            return NeedsUpdate;
+        }
+        timeRead = ::GetFileTime(file.Get(), nullptr, nullptr, &written) != FALSE;
+        if (!timeRead)
+            written = FILETIME{};
     }
-    // Out of memory for the local-state record leaves the entry as it is.
-    try {
-        auto local = std::make_unique<CFileEntry>(FullPath);
-        if (local->ReadLocalState())
-            NeedsUpdate = IsOutdated(FileVersion, ToValue(FileTime), local->FileVersion, ToValue(local->FileTime));
-    } catch (const std::bad_alloc&) {
+    bool versionRead = false;
+    std::wstring localVersion;
+    if (!FileVersion.empty() || !timeRead) {
+        VS_FIXEDFILEINFO info{};
+        versionRead = ReadFixedVersion(FullPath, info);
+        if (versionRead)
+            localVersion = FormatVersion(info.dwFileVersionMS, info.dwFileVersionLS);
     }
+    NeedsUpdate = (versionRead || timeRead) && IsOutdated(FileVersion, ToValue(FileTime), localVersion, ToValue(written));
     return NeedsUpdate;
 }
