@@ -600,28 +600,29 @@ TEST_F(SessionTest, TheWindowAnswersWhileALargeListIsChecked)
     EXPECT_EQ(NewHallStarts(), 0);
 }
 
-// The completion of a finished file, handled without a window.
+// The completion of a finished transfer, handled without a window.
 class InstallTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_dlg = std::make_unique<CUpdateDlg>(L"x", L"y");
-        // A second task keeps the queue from running empty (which would start the hall).
-        m_dlg->Tasks().PushBack(new CInetFile);
-    }
+    void SetUp() override { m_dlg = std::make_unique<CUpdateDlg>(L"x", L"y"); }
 
-    CInetFile* Finished(const std::wstring& name)
+    // A transfer at the head of the queue, as the running one is; a second one
+    // behind it keeps the queue from running empty (which would start the hall).
+    CInetFile* Finished(const std::wstring& name, std::int32_t kind = KIND_FILE)
     {
         auto* t = new CInetFile;
+        t->Kind = kind;
         t->TargetPath = m_folder / name;
         t->FileName = name;
         m_dlg->Tasks().PushBack(t);
+        m_dlg->Tasks().PushBack(new CInetFile);
         return t;
     }
 
-    void Complete(CInetFile* t)
+    // Its run ends with code, as the transfer itself records it.
+    void Complete(CInetFile* t, std::uint32_t code = TRANSFER_OK)
     {
-        m_dlg->OnTransferDone(MakeNoticeParam(KIND_FILE, TRANSFER_OK), reinterpret_cast<LPARAM>(t));
+        t->Result = code;
+        m_dlg->OnTransferDone(MakeNoticeParam(t->Kind, code), reinterpret_cast<LPARAM>(t));
     }
 
     TempFolder m_folder;
@@ -687,11 +688,7 @@ TEST_F(InstallTest, AServerListAddsItsServers)
     // The text is in the ANSI code page (GBK): "电信|http://a/Update.xml" and a line without "|".
     std::string gbk = "\xB5\xE7\xD0\xC5 | http://a/Update.xml \r\nnothing here\r\nb|http://b/Update.xml\r\n";
     ASSERT_TRUE(WriteWholeFile(m_folder / L"servers.tmp", gbk));
-    auto* t = new CInetFile;
-    t->Kind = KIND_SERVER_LIST;
-    t->TargetPath = m_folder / L"servers.tmp";
-    m_dlg->Tasks().PushBack(t);
-    m_dlg->OnTransferDone(MakeNoticeParam(KIND_SERVER_LIST, TRANSFER_HTTP_FAILED), reinterpret_cast<LPARAM>(t));
+    Complete(Finished(L"servers.tmp", KIND_SERVER_LIST), TRANSFER_HTTP_FAILED);
     EXPECT_EQ(m_dlg->Status(), L"获取服务器列表成功,共取得 2 个可选服务器");
     ASSERT_NE(m_dlg->Servers().First(), nullptr);
     EXPECT_EQ(m_dlg->Servers().First()->Name, L"电信");
@@ -703,11 +700,7 @@ TEST_F(InstallTest, AServerListAddsItsServers)
 TEST_F(InstallTest, AServerListWithoutUsableLinesSaysSo)
 {
     ASSERT_TRUE(WriteWholeFile(m_folder / L"servers.tmp", "|x\r\n\r\n"));
-    auto* t = new CInetFile;
-    t->Kind = KIND_SERVER_LIST;
-    t->TargetPath = m_folder / L"servers.tmp";
-    m_dlg->Tasks().PushBack(t);
-    m_dlg->OnTransferDone(MakeNoticeParam(KIND_SERVER_LIST, TRANSFER_OK), reinterpret_cast<LPARAM>(t));
+    Complete(Finished(L"servers.tmp", KIND_SERVER_LIST));
     EXPECT_EQ(m_dlg->Status(), L"获得服务器列表失败");
     EXPECT_EQ(m_dlg->Servers().Count(), 0u);
 }
