@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "ComHolders.h"
 #include "UpdateList.h"
@@ -56,19 +57,59 @@ FileTimeValue ToValue(const FILETIME& t)
 }
 
 // The decision as the program made it before: the existence check, then the
-// whole local state of the file (an open for the version, the version resource,
-// another open for the time) whatever the entry lists. Kept here only to be
-// measured beside the program's own selection.
+// whole local state of the file whatever the entry lists: an open, the version
+// through the version service (which maps the file twice), another open for the
+// time. Kept here only to be measured beside the program's own selection.
+bool ReadVersionAsBefore(const std::wstring& path, std::wstring& version)
+{
+    {
+        HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
+        ::CloseHandle(h);
+    }
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (size == 0)
+        return false;
+    std::vector<unsigned char> block(size);
+    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
+        return false;
+    void* fixed = nullptr;
+    UINT fixedSize = 0;
+    wchar_t root[] = L"\\";
+    if (!::VerQueryValueW(block.data(), root, &fixed, &fixedSize) || !fixed || fixedSize < sizeof(VS_FIXEDFILEINFO))
+        return false;
+    const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+    version = FormatVersion(info->dwFileVersionMS, info->dwFileVersionLS);
+    return true;
+}
+
+bool ReadTimeAsBefore(const std::wstring& path, FILETIME& time)
+{
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const bool read = ::GetFileTime(h, nullptr, nullptr, &time) != FALSE;
+    ::CloseHandle(h);
+    if (!read)
+        time = FILETIME{};
+    return read;
+}
+
 bool DecideAsBefore(CFileEntry& entry)
 {
     if (!FileExists(entry.FullPath)) {
         entry.NeedsUpdate = true;
         return true;
     }
-    CFileEntry local(entry.FullPath);
-    if (local.ReadLocalState())
-        entry.NeedsUpdate =
-            IsOutdated(entry.FileVersion, ToValue(entry.FileTime), local.FileVersion, ToValue(local.FileTime));
+    std::wstring version;
+    FILETIME time{};
+    const bool versionRead = ReadVersionAsBefore(entry.FullPath, version);
+    const bool timeRead = ReadTimeAsBefore(entry.FullPath, time);
+    if (versionRead || timeRead)
+        entry.NeedsUpdate = IsOutdated(entry.FileVersion, ToValue(entry.FileTime), version, ToValue(time));
     return entry.NeedsUpdate;
 }
 

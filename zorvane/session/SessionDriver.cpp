@@ -133,14 +133,16 @@ void CUpdateDlg::StartUpdateListTransfer()
     SetStatus(TextConnecting(server->Name));
     m_totalReceived = 0;
 
-    CInetFile* task = NewTransfer(KIND_UPDATE_LIST);
-    if (!task)
-        return;
-    task->URL = server->URL;
-    task->ServerName = server->Name;
-    task->TargetPath = temp;
-    task->ExpectedLength = 0;
-    m_tasks.PushBack(task);
+    std::unique_ptr<CInetFile> task(NewTransfer(KIND_UPDATE_LIST));
+    if (task) {
+        task->URL = server->URL;
+        task->ServerName = server->Name;
+        task->TargetPath = temp;
+        task->ExpectedLength = 0;
+    }
+    // Without its first transfer the session would wait for nothing, silently.
+    if (!task || !m_tasks.PushBack(task.release()))
+        ReportFault();
 }
 
 void CUpdateDlg::ScheduleNext()
@@ -317,12 +319,16 @@ void CUpdateDlg::EndIncomplete(const std::wstring& text)
 
 void CUpdateDlg::OnException(UINT) noexcept
 {
-    // The failure stopped a handler somewhere in its work; the queue and the
-    // files are left consistent by the handlers themselves, but what the session
-    // has not done cannot be trusted to follow: the user is told, and the
-    // session ends without the hall.
-    // A later one (while the message is shown, say) adds nothing: the quit
-    // request follows the message.
+    ReportFault();
+}
+
+void CUpdateDlg::ReportFault() noexcept
+{
+    // Memory or a system resource ran out somewhere in the session's work. The
+    // handlers leave the queue and the files consistent, but what the session
+    // has not done yet cannot be trusted to follow: the user is told, and the
+    // session ends without the hall. A later failure (while the message is
+    // shown, say) adds nothing: the quit request follows the message.
     if (m_faulted)
         return;
     m_faulted = true;

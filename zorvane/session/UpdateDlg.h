@@ -79,6 +79,7 @@ private:
     void PostQuit();
     void StartFailed(CInetFile* task);
     void EndIncomplete(const std::wstring& text);
+    void ReportFault() noexcept;
     bool RunBeside(const std::function<void(const std::atomic<bool>& stop)>& work);
 
     std::wstring m_serverListAddress;

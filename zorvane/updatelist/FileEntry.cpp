@@ -40,10 +40,20 @@ void CFileEntry::SetValue(const std::wstring& name, const std::wstring& text)
 
 namespace {
 
-// The fixed block of the file's version resource, read through the platform's
-// version service (which opens the file twice itself); false when the file has
-// none or it cannot be read.
-bool ReadFixedVersion(const std::wstring& path, VS_FIXEDFILEINFO& info)
+// The fixed block of a version resource; false when the block has none.
+bool QueryFixedVersion(std::vector<unsigned char>& block, VS_FIXEDFILEINFO& info)
+{
+    void* fixed = nullptr;
+    UINT fixedSize = 0;
+    wchar_t root[] = L"\\";
+    if (!::VerQueryValueW(block.data(), root, &fixed, &fixedSize) || !fixed || fixedSize < sizeof(VS_FIXEDFILEINFO))
+        return false;
+    info = *static_cast<const VS_FIXEDFILEINFO*>(fixed);
+    return true;
+}
+
+// Through the version service, which reads every kind of program file.
+bool ReadFixedVersionByService(const std::wstring& path, VS_FIXEDFILEINFO& info)
 {
     DWORD ignored = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
@@ -52,13 +62,51 @@ bool ReadFixedVersion(const std::wstring& path, VS_FIXEDFILEINFO& info)
     std::vector<unsigned char> block(size);
     if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
         return false;
-    void* fixed = nullptr;
-    UINT fixedSize = 0;
-    wchar_t root[] = L"\\";
-    if (!::VerQueryValueW(block.data(), root, &fixed, &fixedSize) || !fixed || fixedSize < sizeof(VS_FIXEDFILEINFO))
+    return QueryFixedVersion(block, info);
+}
+
+class CDataModule {
+public:
+    explicit CDataModule(HMODULE module) noexcept : m_module(module) {}
+    ~CDataModule()
+    {
+        if (m_module)
+            ::FreeLibrary(m_module);
+    }
+    CDataModule(const CDataModule&) = delete;
+    CDataModule& operator=(const CDataModule&) = delete;
+    HMODULE Get() const noexcept { return m_module; }
+
+private:
+    HMODULE m_module;
+};
+
+// The fixed block of the file's version resource; false when the file has none
+// or it cannot be read. The version service maps a program image twice (once for
+// the size, once for the copy), which is most of what a check of a file costs:
+// the image is mapped once here and its resource read the way the service reads
+// it. A file the loader does not map (a 16-bit program, say) goes to the service.
+bool ReadFixedVersion(const std::wstring& path, VS_FIXEDFILEINFO& info)
+{
+    // A name without an extension would get ".dll" from the loader: the
+    // trailing point keeps it as it is.
+    const std::size_t name = path.find_last_of(L"\\/");
+    const bool extension = path.find(L'.', name == std::wstring::npos ? 0 : name + 1) != std::wstring::npos;
+    CDataModule image(
+        ::LoadLibraryExW(extension ? path.c_str() : (path + L".").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!image.Get())
+        return ReadFixedVersionByService(path, info);
+    HRSRC resource = ::FindResourceW(image.Get(), MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    if (!resource)
         return false;
-    info = *static_cast<const VS_FIXEDFILEINFO*>(fixed);
-    return true;
+    const DWORD size = ::SizeofResource(image.Get(), resource);
+    HGLOBAL loaded = ::LoadResource(image.Get(), resource);
+    const auto* data = static_cast<const unsigned char*>(loaded ? ::LockResource(loaded) : nullptr);
+    if (!data || size == 0)
+        return false;
+    // The query wants a block of its own, as the service hands out.
+    std::vector<unsigned char> block(data, data + size);
+    return QueryFixedVersion(block, info);
 }
 
 } // namespace

@@ -182,8 +182,9 @@ TEST_F(ZorvaneFault, EachFaultOfTheFilesAnswerEndsAsDescribed)
         EXPECT_EQ(now.size(), f.installed->size());
         EXPECT_TRUE(now == *f.installed) << "the installed file holds other bytes";
         EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.zorvane-old")));
-        if (f.ends == Ends::FailedBox)
+        if (f.ends == Ends::FailedBox) {
             EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.update"))) << "a failed download was left";
+        }
     }
 }
 
