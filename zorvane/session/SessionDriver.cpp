@@ -46,10 +46,6 @@ bool ReadAnsiText(const std::wstring& path, std::wstring& text)
 
 } // namespace
 
-// How many set-aside names a final place has: the plain one and numbered ones
-// for when an earlier set-aside is still in use (a program that still runs).
-constexpr unsigned SET_ASIDE_NAMES = 10;
-
 std::wstring SetAsidePath(const std::wstring& finalPlace, unsigned attempt)
 {
     std::wstring path = finalPlace + L".zorvane-old";
@@ -59,6 +55,10 @@ std::wstring SetAsidePath(const std::wstring& finalPlace, unsigned attempt)
 }
 
 namespace {
+
+// How many set-aside names a final place has: the plain one and numbered ones
+// for when an earlier set-aside is still in use (a program that still runs).
+constexpr unsigned SET_ASIDE_NAMES = 10;
 
 // A set-aside name for finalPlace that no file has. Set-aside files that an
 // earlier run left there (its old program still ran, or it was stopped between
@@ -281,7 +281,9 @@ bool CUpdateDlg::RunBeside(const std::function<void(const std::atomic<bool>& sto
 
     bool quit = false;
     WPARAM quitCode = 0;
-    while (::MsgWaitForMultipleObjects(1, &doneEvent, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    // Messages already queued (timer ticks the modal loop has seen) do not wake
+    // a plain wait: it waits here for the work or for any input at all.
+    do {
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
@@ -298,7 +300,7 @@ bool CUpdateDlg::RunBeside(const std::function<void(const std::atomic<bool>& sto
         // is asked to stop, and this waits only until it has.
         if (quit || !InModalRun())
             stop = true;
-    }
+    } while (::MsgWaitForMultipleObjectsEx(1, &doneEvent, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) != WAIT_OBJECT_0);
     worker.join();
     if (quit)
         ::PostQuitMessage(static_cast<int>(quitCode)); // for the modal loop, which ends on it
