@@ -65,22 +65,6 @@ bool ReadFixedVersionByService(const std::wstring& path, VS_FIXEDFILEINFO& info)
     return QueryFixedVersion(block, info);
 }
 
-class CDataModule {
-public:
-    explicit CDataModule(HMODULE module) noexcept : m_module(module) {}
-    ~CDataModule()
-    {
-        if (m_module)
-            ::FreeLibrary(m_module);
-    }
-    CDataModule(const CDataModule&) = delete;
-    CDataModule& operator=(const CDataModule&) = delete;
-    HMODULE Get() const noexcept { return m_module; }
-
-private:
-    HMODULE m_module;
-};
-
 // The fixed block of the file's version resource; false when the file has none
 // or it cannot be read. The version service maps a program image twice (once for
 // the size, once for the copy), which is most of what a check of a file costs:
@@ -92,7 +76,7 @@ bool ReadFixedVersion(const std::wstring& path, VS_FIXEDFILEINFO& info)
     // trailing point keeps it as it is.
     const std::size_t name = path.find_last_of(L"\\/");
     const bool extension = path.find(L'.', name == std::wstring::npos ? 0 : name + 1) != std::wstring::npos;
-    CDataModule image(
+    CModuleHandle image(
         ::LoadLibraryExW(extension ? path.c_str() : (path + L".").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!image.Get())
         return ReadFixedVersionByService(path, info);
@@ -163,18 +147,17 @@ bool CFileEntry::DecideUpdate()
     // resource, which costs more than everything else together, is read only
     // when it can change the answer: when a version is listed, or when the time
     // cannot be read and the version alone tells whether anything of the file can.
-    FILETIME written{};
-    bool timeRead = false;
-    {
-        CKernelHandle file = OpenForReading(FullPath);
-        if (!file) {
-            NeedsUpdate = true; // missing, a folder, locked against reading
-            return NeedsUpdate;
-        }
-        timeRead = ::GetFileTime(file.Get(), nullptr, nullptr, &written) != FALSE;
-        if (!timeRead)
-            written = FILETIME{};
+    if (!FileExists(FullPath)) {
+        NeedsUpdate = true; // missing, a folder, locked against reading
+        return NeedsUpdate;
     }
+    // The time is asked for by name once the file has been opened: under Wine
+    // that costs a quarter less than asking through the open handle.
+    FILETIME written{};
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    const bool timeRead = ::GetFileAttributesExW(FullPath.c_str(), GetFileExInfoStandard, &attributes) != FALSE;
+    if (timeRead)
+        written = attributes.ftLastWriteTime;
     bool versionRead = false;
     std::wstring localVersion;
     if (!FileVersion.empty() || !timeRead) {
