@@ -2,12 +2,16 @@
 
 std::wstring_view CommandTail(std::wstring_view line)
 {
+    // The platform's rule for the program's name: a name that starts with a quote
+    // ends at the next quote (whatever follows it), any other at the first blank
+    // or control character. Quotes inside an unquoted name are plain characters.
     size_t i = 0;
-    bool quoted = false;
-    while (i < line.size() && (line[i] > L' ' || quoted)) {
-        if (line[i] == L'"')
-            quoted = !quoted;
-        ++i;
+    if (!line.empty() && line[0] == L'"') {
+        i = line.find(L'"', 1);
+        i = i == std::wstring_view::npos ? line.size() : i + 1;
+    } else {
+        while (i < line.size() && line[i] > L' ')
+            ++i;
     }
     while (i < line.size() && line[i] <= L' ' && line[i] != L'\0')
         ++i;

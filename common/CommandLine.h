@@ -5,7 +5,8 @@
 #include <vector>
 
 // The command tail that a GUI program's entry point receives: the full command
-// line less the program's own name (quoted or not) and the white space after it.
+// line less the program's own name and the white space after it. A quoted name
+// ends at its closing quote, so "C:\x\a.exe"http://h/p leaves http://h/p.
 std::wstring_view CommandTail(std::wstring_view commandLine);
 
 // Splits a full command line into arguments with the C runtime's rules: blanks and

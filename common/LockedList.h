@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <list>
 #include <mutex>
+#include <new>
 
 // An ordered, owning list of object pointers guarded by one lock. Every public
 // operation holds the lock for its whole run; the list deletes what it still
@@ -17,13 +18,21 @@ public:
     CLockedList& operator=(const CLockedList&) = delete;
     virtual ~CLockedList() { Clear(); }
 
-    // Appends an object; the list owns it from now on. A null pointer is ignored.
-    void PushBack(T* item)
+    // Appends an object; the list owns it from now on, also when it cannot be
+    // appended (no memory for the node): it is then deleted and the answer is
+    // false. A null pointer is ignored (false).
+    bool PushBack(T* item)
     {
         if (!item)
-            return;
+            return false;
         std::lock_guard<Lock> guard(m_lock);
-        m_items.push_back(item);
+        try {
+            m_items.push_back(item);
+        } catch (const std::bad_alloc&) {
+            delete item;
+            return false;
+        }
+        return true;
     }
 
     // The first object, left in the list; null when the list is empty.
@@ -39,13 +48,19 @@ public:
         return m_items.size();
     }
 
-    // Unlinks every node that holds the object, then deletes it, also when it was
-    // not in the list.
-    void Remove(T* item)
+    // Unlinks the object and deletes it; true when the list held it. An object
+    // the list does not hold is left alone: it is not the list's to delete.
+    bool Remove(T* item)
     {
         std::lock_guard<Lock> guard(m_lock);
-        m_items.remove(item);
-        delete item;
+        for (auto it = m_items.begin(); it != m_items.end(); ++it) {
+            if (*it == item) {
+                m_items.erase(it);
+                delete item;
+                return true;
+            }
+        }
+        return false;
     }
 
     // Detaches the first object and hands it to the caller; null when empty.

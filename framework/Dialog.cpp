@@ -19,6 +19,10 @@ bool CDialog::OnMessage(UINT, WPARAM, LPARAM, LRESULT&)
     return false;
 }
 
+void CDialog::OnException(UINT) noexcept
+{
+}
+
 void CDialog::EndDialog(INT_PTR result) noexcept
 {
     m_result = result;
@@ -78,7 +82,12 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND wnd, UINT message, WPARAM wParam, LPAR
     }
     if (!self)
         return FALSE;
-    INT_PTR answer = self->Dispatch(message, wParam, lParam);
+    INT_PTR answer = FALSE;
+    try {
+        answer = self->Dispatch(message, wParam, lParam);
+    } catch (...) {
+        self->OnException(message);
+    }
     if (message == WM_NCDESTROY) {
         ::SetWindowLongPtrW(wnd, DWLP_USER, 0);
         self->m_hWnd = nullptr;

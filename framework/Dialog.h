@@ -34,6 +34,14 @@ protected:
     // Every message comes here first: answer true with the message's result when
     // it is handled, false for the default handling.
     virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // A handler let an exception out while the window handled message. No
+    // exception crosses the dialog procedure into the system's code: it ends
+    // there, the message counts as not handled, and this is called (with no
+    // exception of its own allowed). By default nothing more happens.
+    virtual void OnException(UINT message) noexcept;
+
+    // True from DoModal's start until EndDialog or a quit request ends the run.
+    bool InModalRun() const noexcept { return m_inModal; }
 
     HWND m_hWnd = nullptr;
     UINT m_templateId;

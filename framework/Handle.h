@@ -94,6 +94,14 @@ struct IconTraits {
 };
 using CIconHandle = CHandle<IconTraits>;
 
+struct ModuleTraits {
+    using Type = HMODULE;
+    static Type Null() noexcept { return nullptr; }
+    static bool IsLive(Type h) noexcept { return h != nullptr; }
+    static void Close(Type h) noexcept { ::FreeLibrary(h); }
+};
+using CModuleHandle = CHandle<ModuleTraits>;
+
 // Selects a GDI object into a device context and puts the previous one back.
 class CSelectObject {
 public:

@@ -1,9 +1,13 @@
 // Times the update list on a generated document of N entries: Load, then
 // SelectForUpdate, TotalLength and draining it with PopFront, each phase alone.
-//   zorvane_updatelist_bench.exe N [missing|current|mixed]
+//   zorvane_updatelist_bench.exe N [missing|current|version|mixed] [before]
 // missing: every entry names a missing file (all kept); current: every entry
-// names a file beside the program at its own last-write time (all dropped);
-// mixed: alternately.
+// names a file beside the program, listed at its own last-write time (all
+// dropped); version: every entry names versioned.dll beside the program, listed
+// with its own version 1.0.0.10 (all dropped); mixed: missing and current
+// alternately. With "before", the list is loaded again and selected the way the
+// program did before it opened each file once (SelectAsBefore below), and both
+// times and their ratio are printed.
 #include <windows.h>
 #include <psapi.h>
 
@@ -11,9 +15,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "ComHolders.h"
 #include "UpdateList.h"
+#include "VersionRules.h"
 
 namespace {
 
@@ -45,16 +51,84 @@ LARGE_INTEGER Now()
     return t;
 }
 
+FileTimeValue ToValue(const FILETIME& t)
+{
+    return FileTimeValue{t.dwLowDateTime, t.dwHighDateTime};
+}
+
+// The decision as the program made it before: the existence check, then the
+// whole local state of the file whatever the entry lists: an open, the version
+// through the version service (which maps the file twice), another open for the
+// time. Kept here only to be measured beside the program's own selection.
+bool ReadVersionAsBefore(const std::wstring& path, std::wstring& version)
+{
+    {
+        HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
+        ::CloseHandle(h);
+    }
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (size == 0)
+        return false;
+    std::vector<unsigned char> block(size);
+    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
+        return false;
+    void* fixed = nullptr;
+    UINT fixedSize = 0;
+    wchar_t root[] = L"\\";
+    if (!::VerQueryValueW(block.data(), root, &fixed, &fixedSize) || !fixed || fixedSize < sizeof(VS_FIXEDFILEINFO))
+        return false;
+    const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+    version = FormatVersion(info->dwFileVersionMS, info->dwFileVersionLS);
+    return true;
+}
+
+bool ReadTimeAsBefore(const std::wstring& path, FILETIME& time)
+{
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const bool read = ::GetFileTime(h, nullptr, nullptr, &time) != FALSE;
+    ::CloseHandle(h);
+    if (!read)
+        time = FILETIME{};
+    return read;
+}
+
+bool DecideAsBefore(CFileEntry& entry)
+{
+    if (!FileExists(entry.FullPath)) {
+        entry.NeedsUpdate = true;
+        return true;
+    }
+    std::wstring version;
+    FILETIME time{};
+    const bool versionRead = ReadVersionAsBefore(entry.FullPath, version);
+    const bool timeRead = ReadTimeAsBefore(entry.FullPath, time);
+    if (versionRead || timeRead)
+        entry.NeedsUpdate = IsOutdated(entry.FileVersion, ToValue(entry.FileTime), version, ToValue(time));
+    return entry.NeedsUpdate;
+}
+
+unsigned SelectAsBefore(CUpdateList& list)
+{
+    return static_cast<unsigned>(list.KeepIf([](CFileEntry& e) { return DecideAsBefore(e); }));
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: zorvane_updatelist_bench N [missing|current|mixed]\n");
+        std::fprintf(stderr, "usage: zorvane_updatelist_bench N [missing|current|version|mixed] [before]\n");
         return 2;
     }
     const long count = std::wcstol(argv[1], nullptr, 10);
     const std::wstring kind = argc > 2 ? argv[2] : L"mixed";
+    const bool before = argc > 3 && std::wstring(argv[3]) == L"before";
     CComInit com;
     const double peakAtStart = PeakMiB();
 
@@ -75,13 +149,16 @@ int wmain(int argc, wchar_t** argv)
     const std::string current = "<FileName>zorvane-bench-present.txt</FileName><FileDateLow>" +
                                 std::to_string(written.dwLowDateTime) + "</FileDateLow><FileDateHigh>" +
                                 std::to_string(written.dwHighDateTime) + "</FileDateHigh>";
+    // The library built beside the program, whose version resource says 1.0.0.10.
+    const std::string versioned = "<FileName>versioned.dll</FileName><FileVersion>1.0.0.10</FileVersion>";
     {
         std::ofstream out(doc.c_str(), std::ios::binary);
         out << "<List>";
         for (long i = 0; i < count; ++i) {
             const bool keep = kind == L"missing" || (kind == L"mixed" && i % 2 == 1);
             out << "<File>"
-                << (keep ? "<FileName>missing-" + std::to_string(i) + ".dll</FileName>" : current)
+                << (keep ? "<FileName>missing-" + std::to_string(i) + ".dll</FileName>"
+                         : kind == L"version" ? versioned : current)
                 << "<Length>" << i << "</Length><URL>http://127.0.0.1/f" << i << "</URL></File>";
         }
         out << "</List>";
@@ -105,6 +182,22 @@ int wmain(int argc, wchar_t** argv)
         ++drained;
     }
     const LARGE_INTEGER t4 = Now();
+
+    // The same list selected as before, after the program's own selection, so
+    // that the earlier path runs with every cache as warm as the later one.
+    double beforeSeconds = 0;
+    unsigned beforeSelected = 0;
+    if (before) {
+        const bool again = list.Load(doc);
+        const LARGE_INTEGER b0 = Now();
+        beforeSelected = SelectAsBefore(list);
+        beforeSeconds = Seconds(b0, Now(), freq);
+        list.Clear();
+        if (!again || beforeSelected != selected) {
+            std::fprintf(stderr, "the selection as before kept %u entries, the program %u\n", beforeSelected, selected);
+            return 1;
+        }
+    }
     ::DeleteFileW(doc.c_str());
     ::DeleteFileW(present.c_str());
 
@@ -113,5 +206,10 @@ int wmain(int argc, wchar_t** argv)
                 count, loaded ? 1 : 0, static_cast<unsigned>(entries), selected, total,
                 static_cast<unsigned>(drained), Seconds(t0, t1, freq), Seconds(t1, t2, freq), Seconds(t2, t3, freq),
                 Seconds(t3, t4, freq), peakAtStart, peakAfterLoad, afterLoad, PeakMiB());
+    if (before) {
+        const double now = Seconds(t1, t2, freq);
+        std::printf("selection as before %.4f s, now %.4f s: %.1fx faster\n", beforeSeconds, now,
+                    now > 0 ? beforeSeconds / now : 0.0);
+    }
     return loaded && drained == selected ? 0 : 1;
 }

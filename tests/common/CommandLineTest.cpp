@@ -11,12 +11,15 @@ TEST(CommandTail, SkipsTheProgramNameAndTheBlanksAfterIt)
     const Case cases[] = {
         {L"Zorvane.exe http://a/b auto", L"http://a/b auto"},
         {L"\"C:\\Program Files\\Zorvane.exe\" http://a/b auto", L"http://a/b auto"},
-        {L"\"C:\\Program Files\\Zorvane.exe\"http://a/b auto", L"auto"}, // the name runs to the blank
+        // A quoted name ends at its closing quote; an unquoted one at the first blank.
+        {L"\"C:\\x\\Zorvane.exe\"http://a/b auto", L"http://a/b auto"},
+        {L"\"C:\\x\\Zorvane.exe\"", L""},
+        {L"\"C:\\no end http://a/b auto", L""},
         {L"Zorvane.exe    \t  x  y ", L"x  y "},
         {L"Zorvane.exe", L""},
         {L"Zorvane.exe   ", L""},
         {L"", L""},
-        {L"C:\\a\"b c\"d.exe rest", L"rest"},
+        {L"C:\\a\"b c\"d.exe rest", L"c\"d.exe rest"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(CommandTail(c.line), c.tail) << "line: " << testing::PrintToString(std::wstring(c.line));

@@ -58,19 +58,22 @@ TEST(LockedList, PopFrontHandsTheObjectToTheCaller)
     EXPECT_EQ(list.Count(), 0u);
 }
 
-TEST(LockedList, RemoveDeletesAlsoAnObjectThatIsNotListed)
+TEST(LockedList, RemoveDeletesOnlyWhatItHolds)
 {
     int deaths = 0;
     CLockedList<Item> list;
     Item* a = new Item(1, &deaths);
     list.PushBack(a);
     list.PushBack(new Item(2, &deaths));
-    list.Remove(a);
+    EXPECT_TRUE(list.Remove(a));
     EXPECT_EQ(deaths, 1);
     EXPECT_EQ(Values(list), (std::vector<int>{2}));
 
-    list.Remove(new Item(3, &deaths));
-    EXPECT_EQ(deaths, 2);
+    // An object the list does not hold (or no longer holds) stays its owner's.
+    Item stranger(3, &deaths);
+    EXPECT_FALSE(list.Remove(&stranger));
+    EXPECT_FALSE(list.Remove(nullptr));
+    EXPECT_EQ(deaths, 1);
     EXPECT_EQ(list.Count(), 1u);
 }
 

@@ -238,6 +238,50 @@ TEST_F(LocalStateTest, MissingFilesAndFoldersAreSelected)
     }
 }
 
+TEST_F(LocalStateTest, TheDecisionIsTheOneTheWholeLocalStateGives)
+{
+    // The decision reads only what it needs; its answer is the one given by the
+    // whole local state: a missing file is selected, a file of which neither the
+    // version nor the time can be read is not, otherwise the listed version or,
+    // without one, the listed time decides.
+    auto reference = [](const CFileEntry& listed) {
+        if (!FileExists(listed.FullPath))
+            return true;
+        CFileEntry local(listed.FullPath);
+        if (!local.ReadLocalState())
+            return false;
+        return IsOutdated(listed.FileVersion, {listed.FileTime.dwLowDateTime, listed.FileTime.dwHighDateTime},
+                          local.FileVersion, {local.FileTime.dwLowDateTime, local.FileTime.dwHighDateTime});
+    };
+    const std::wstring folder = m_folder / L"sub";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring written = m_folder / L"written.txt";
+    ASSERT_TRUE(WriteWholeFile(written, "being written"));
+    // Held by a writer that shares reading and writing: readable, but not with read sharing only.
+    CKernelHandle writer(::CreateFileW(written.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+    const std::wstring paths[] = {m_dll, m_text, written, m_folder / L"missing.dll", folder, m_folder / L"NUL",
+                                  std::wstring()};
+    const wchar_t* versions[] = {L"", L"1.0.0.9", L"1.0.0.10", L"1.0.0.11", L"beta"};
+    const long long offsets[] = {-static_cast<long long>(BASE_TIME), -1, 0, 1};
+    int selected = 0;
+    for (const std::wstring& path : paths) {
+        for (const wchar_t* version : versions) {
+            for (long long offset : offsets) {
+                SCOPED_TRACE(testing::PrintToString(path) + " listed " + testing::PrintToString(std::wstring(version)) +
+                             " offset " + std::to_string(offset));
+                auto e = Listed(path, version, BASE_TIME + offset);
+                const bool expected = reference(*e);
+                EXPECT_EQ(e->DecideUpdate(), expected);
+                selected += expected ? 1 : 0;
+            }
+        }
+    }
+    EXPECT_GT(selected, 0);
+    EXPECT_LT(selected, 7 * 5 * 4);
+}
+
 TEST_F(LocalStateTest, FileTimeComparisonAgreesWithThePlatform)
 {
     const unsigned long long values[] = {0, 1, 0xFFFFFFFFULL, 0x100000000ULL, 0x7FFFFFFF00000000ULL,

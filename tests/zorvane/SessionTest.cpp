@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "FailingAllocations.h"
 #include "TempFolder.h"
 #include "TestHttpServer.h"
 #include "UiDriver.h"
@@ -194,8 +195,9 @@ TEST_F(SessionTest, ThreeFilesAreInstalledOneAfterTheOther)
     EXPECT_EQ(ReadWholeFile(Local("a.dll")), std::string(1000, 'a'));
     EXPECT_EQ(ReadWholeFile(Local("b.dll")), std::string(2000, 'b'));
     EXPECT_EQ(ReadWholeFile(Local("c.dll")), std::string(3000, 'c'));
-    for (const char* left : {"a.dll.update", "b.dll.update", "c.dll.update", "b.dll.replaced"})
+    for (const char* left : {"a.dll.update", "b.dll.update", "c.dll.update"})
         EXPECT_FALSE(FileExistsAt(Local(left))) << left;
+    EXPECT_FALSE(FileExistsAt(SetAsidePath(Local("b.dll"))));
     // In list order, one at a time.
     std::vector<RecordedRequest> requests = m_server.Requests();
     ASSERT_EQ(requests.size(), 4u);
@@ -419,28 +421,208 @@ TEST_F(SessionTest, EscEndsTheRunAndTheWindowsDestructionCancelsTheTransfer)
     EXPECT_EQ(NewHallStarts(), 0);
 }
 
-// The completion of a finished file, handled without a window.
+namespace {
+
+// A transfer that tells when it is deleted.
+struct WatchedTransfer : CInetFile {
+    explicit WatchedTransfer(bool& gone) : m_gone(gone) {}
+    ~WatchedTransfer() override { m_gone = true; }
+    bool& m_gone;
+};
+
+} // namespace
+
+TEST_F(SessionTest, NoticesThatNoTransferOfTheQueueSentChangeNothing)
+{
+    // Any program can post the transfer notices to the window, with any task.
+    TestRoute slow;
+    slow.generated = 60000;
+    slow.chunkSize = 2048;
+    slow.delayBetweenMs = 20;
+    m_server.Route("/files/a.dat", slow);
+    std::string xml = "<UpdateList><File><FileName>a.dat</FileName><LocalPath>" + Utf8(m_sub) +
+                      "</LocalPath><Length>60000</Length><URL>" + m_server.BaseUrl() + "/files/a.dat</URL></File>";
+    for (const char* name : {"b.dll", "c.dll"}) {
+        TestRoute r;
+        r.body = name;
+        m_server.Route(std::string("/files/") + name, r);
+        xml += std::string("<File><FileName>") + name + "</FileName><LocalPath>" + Utf8(m_sub) + "</LocalPath><URL>" +
+               m_server.BaseUrl() + "/files/" + name + "</URL></File>";
+    }
+    TestRoute list;
+    list.body = xml + "</UpdateList>";
+    m_server.Route("/Update.xml", list);
+
+    bool strangerGone = false;
+    auto* stranger = new WatchedTransfer(strangerGone); // never queued
+    stranger->Kind = KIND_FILE;
+    stranger->TargetPath = Local("stranger.dll");
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    bool forged = false;
+    Run(dlg, 60000, [&](CUpdateDlg& d) {
+        if (forged || d.FilePercent() < 5)
+            return;
+        forged = true;
+        HWND wnd = d.GetSafeHwnd();
+        const auto running = reinterpret_cast<LPARAM>(d.Tasks().Front());
+        const auto ok = static_cast<WPARAM>(MakeNoticeParam(KIND_FILE, TRANSFER_OK));
+        // A task that is not queued, the running one before its end, and addresses of nothing.
+        ::PostMessageW(wnd, WM_TRANSFER_DONE, ok, reinterpret_cast<LPARAM>(stranger));
+        ::PostMessageW(wnd, WM_TRANSFER_PROGRESS, MakeNoticeParam(KIND_FILE, 1024), reinterpret_cast<LPARAM>(stranger));
+        ::PostMessageW(wnd, WM_TRANSFER_DONE, ok, running);
+        ::PostMessageW(wnd, WM_TRANSFER_DONE, MakeNoticeParam(KIND_UPDATE_LIST, TRANSFER_OK), running);
+        for (LPARAM nothing : {LPARAM(1), LPARAM(0x10000), LPARAM(-1)}) {
+            ::PostMessageW(wnd, WM_TRANSFER_PROGRESS, MakeNoticeParam(KIND_FILE, 1024), nothing);
+            ::PostMessageW(wnd, WM_TRANSFER_DONE, ok, nothing);
+        }
+    });
+    EXPECT_TRUE(forged);
+    EXPECT_FALSE(strangerGone);
+    if (!strangerGone)
+        delete stranger;
+    EXPECT_EQ(dlg.Status(), L"更新完毕");
+    EXPECT_EQ(ReadWholeFile(Local("a.dat")), TestHttpServer::GeneratedBody(60000));
+    EXPECT_EQ(ReadWholeFile(Local("b.dll")), "b.dll");
+    EXPECT_EQ(ReadWholeFile(Local("c.dll")), "c.dll");
+    EXPECT_EQ(dlg.TotalPercent(), 100);
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(NewHallStarts(), 1);
+}
+
+namespace {
+
+// A session window whose allocations all fail from the completion of its first
+// file on, as when memory runs out in the middle of a session.
+class StarvedDlg : public CUpdateDlg {
+public:
+    using CUpdateDlg::CUpdateDlg;
+
+protected:
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override
+    {
+        if (message == WM_TRANSFER_DONE && NoticeKind(static_cast<std::uint32_t>(wParam)) == KIND_FILE)
+            FailAllocations(0, 0, -1);
+        return CUpdateDlg::OnMessage(message, wParam, lParam, result);
+    }
+};
+
+} // namespace
+
+TEST_F(SessionTest, AnAllocationThatFailsInAHandlerIsToldOnceAndEndsTheSession)
+{
+    Publish({{"a.dll", "a"}, {"b.dll", "b"}});
+    StarvedDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    Run(dlg);
+    StopFailingAllocations();
+    std::vector<SeenBox> boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"系统提示");
+    EXPECT_EQ(boxes[0].text, L"系统资源不足，更新未完成");
+    EXPECT_TRUE(boxes[0].hasIcon);
+    // The completed transfer left the queue; the next one never started.
+    EXPECT_EQ(dlg.Tasks().Count(), 1u);
+    EXPECT_EQ(m_server.RequestCount("/files/b.dll"), 0u);
+    EXPECT_NE(dlg.Status(), L"更新完毕");
+    EXPECT_EQ(NewHallStarts(), 0);
+}
+
+TEST_F(SessionTest, AnEntryThatCannotBecomeATransferEndsTheSessionAsIncomplete)
+{
+    Publish({{"a.dll", "a"}, {"b.dll", "b"}, {"c.dll", "c"}});
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    // The list's transfer and a.dll's are made; b.dll's cannot be.
+    FailAllocations(sizeof(CInetFile), 2, 1);
+    Run(dlg);
+    StopFailingAllocations();
+    const std::wstring text = L"无法下载文件 [b.dll]，更新未完成";
+    EXPECT_EQ(dlg.Status(), text);
+    std::vector<SeenBox> boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"系统提示");
+    EXPECT_EQ(boxes[0].text, text);
+    for (const char* name : {"/files/a.dll", "/files/b.dll", "/files/c.dll"})
+        EXPECT_EQ(m_server.RequestCount(name), 0u) << name;
+    EXPECT_EQ(NewHallStarts(), 0);
+}
+
+TEST_F(SessionTest, FilesTheListNeverNamedAreLeftAlone)
+{
+    ASSERT_TRUE(WriteWholeFile(Local("a.dll"), "old a"));
+    ASSERT_TRUE(WriteWholeFile(Local("a.dll.replaced"), "the user's own"));
+    ASSERT_TRUE(WriteWholeFile(Local("b.dll.update"), "the user's too"));
+    // What an earlier run set aside and could not remove is the program's own.
+    ASSERT_TRUE(WriteWholeFile(SetAsidePath(Local("a.dll")), "left by an earlier run"));
+    // a.dll is replaced; b.dll is answered with 404, so its download never starts.
+    Publish({{"a.dll", "new a", false, "<FileDateHigh>2147483647</FileDateHigh>"}, {"b.dll", "b", true}});
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    Run(dlg);
+    EXPECT_EQ(ReadWholeFile(Local("a.dll")), "new a");
+    EXPECT_EQ(ReadWholeFile(Local("a.dll.replaced")), "the user's own");
+    EXPECT_EQ(ReadWholeFile(Local("b.dll.update")), "the user's too");
+    EXPECT_FALSE(FileExistsAt(SetAsidePath(Local("a.dll"))));
+    ASSERT_EQ(Boxes().size(), 1u); // b.dll's failure
+}
+
+TEST_F(SessionTest, TheWindowAnswersWhileALargeListIsChecked)
+{
+    // Every entry names one current file, so the check reads them all and keeps none.
+    ASSERT_TRUE(WriteWholeFile(Local("current.dat"), "x"));
+    FILETIME written{};
+    {
+        HANDLE h = ::CreateFileW(Local("current.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        ::GetFileTime(h, nullptr, nullptr, &written);
+        ::CloseHandle(h);
+    }
+    const std::string entry = "<File><FileName>current.dat</FileName><LocalPath>" + Utf8(m_sub) +
+                              "</LocalPath><FileDateLow>" + std::to_string(written.dwLowDateTime) +
+                              "</FileDateLow><FileDateHigh>" + std::to_string(written.dwHighDateTime) +
+                              "</FileDateHigh></File>";
+    std::string xml = "<UpdateList>";
+    for (int i = 0; i < 30000; ++i)
+        xml += entry;
+    TestRoute list;
+    list.body = xml + "</UpdateList>";
+    m_server.Route("/Update.xml", list);
+
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    bool pressed = false;
+    Run(dlg, 120000, [&](CUpdateDlg& d) {
+        // The list has arrived and is being checked: Esc ends the run at once.
+        if (!pressed && d.Status() == L"获取更新文件列表成功：棋牌服务器") {
+            pressed = true;
+            ui::PostKey(d.GetSafeHwnd(), VK_ESCAPE);
+        }
+    });
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(dlg.Status(), L"获取更新文件列表成功：棋牌服务器");
+    EXPECT_EQ(NewHallStarts(), 0);
+}
+
+// The completion of a finished transfer, handled without a window.
 class InstallTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_dlg = std::make_unique<CUpdateDlg>(L"x", L"y");
-        // A second task keeps the queue from running empty (which would start the hall).
-        m_dlg->Tasks().PushBack(new CInetFile);
-    }
+    void SetUp() override { m_dlg = std::make_unique<CUpdateDlg>(L"x", L"y"); }
 
-    CInetFile* Finished(const std::wstring& name)
+    // A transfer at the head of the queue, as the running one is; a second one
+    // behind it keeps the queue from running empty (which would start the hall).
+    CInetFile* Finished(const std::wstring& name, std::int32_t kind = KIND_FILE)
     {
         auto* t = new CInetFile;
+        t->Kind = kind;
         t->TargetPath = m_folder / name;
         t->FileName = name;
         m_dlg->Tasks().PushBack(t);
+        m_dlg->Tasks().PushBack(new CInetFile);
         return t;
     }
 
-    void Complete(CInetFile* t)
+    // Its run ends with code, as the transfer itself records it.
+    void Complete(CInetFile* t, std::uint32_t code = TRANSFER_OK)
     {
-        m_dlg->OnTransferDone(MakeNoticeParam(KIND_FILE, TRANSFER_OK), reinterpret_cast<LPARAM>(t));
+        t->Result = code;
+        m_dlg->OnTransferDone(MakeNoticeParam(t->Kind, code), reinterpret_cast<LPARAM>(t));
     }
 
     TempFolder m_folder;
@@ -455,7 +637,7 @@ TEST_F(InstallTest, TheNewFileReplacesTheOldOne)
     EXPECT_EQ(m_dlg->Status(), L"下载文件成功 [a.dll]");
     EXPECT_EQ(ReadWholeFile(m_folder / L"a.dll"), "new");
     EXPECT_FALSE(FileExistsAt(m_folder / L"a.dll.update"));
-    EXPECT_FALSE(FileExistsAt(m_folder / L"a.dll.replaced"));
+    EXPECT_FALSE(FileExistsAt(SetAsidePath(m_folder / L"a.dll")));
     EXPECT_EQ(m_dlg->Tasks().Count(), 1u);
 }
 
@@ -472,7 +654,7 @@ TEST_F(InstallTest, AMoveThatFailsKeepsTheInstalledFile)
     EXPECT_EQ(m_dlg->Status(), L"重命名文件失败 [a.dll]");
     EXPECT_EQ(ReadWholeFile(m_folder / L"a.dll"), "installed");
     EXPECT_EQ(ReadWholeFile(m_folder / L"a.dll.update"), "new");
-    EXPECT_FALSE(FileExistsAt(m_folder / L"a.dll.replaced"));
+    EXPECT_FALSE(FileExistsAt(SetAsidePath(m_folder / L"a.dll")));
 }
 
 TEST_F(InstallTest, AnOldFileThatCannotBeMovedLeavesTheDownloadBeside)
@@ -506,11 +688,7 @@ TEST_F(InstallTest, AServerListAddsItsServers)
     // The text is in the ANSI code page (GBK): "电信|http://a/Update.xml" and a line without "|".
     std::string gbk = "\xB5\xE7\xD0\xC5 | http://a/Update.xml \r\nnothing here\r\nb|http://b/Update.xml\r\n";
     ASSERT_TRUE(WriteWholeFile(m_folder / L"servers.tmp", gbk));
-    auto* t = new CInetFile;
-    t->Kind = KIND_SERVER_LIST;
-    t->TargetPath = m_folder / L"servers.tmp";
-    m_dlg->Tasks().PushBack(t);
-    m_dlg->OnTransferDone(MakeNoticeParam(KIND_SERVER_LIST, TRANSFER_HTTP_FAILED), reinterpret_cast<LPARAM>(t));
+    Complete(Finished(L"servers.tmp", KIND_SERVER_LIST), TRANSFER_HTTP_FAILED);
     EXPECT_EQ(m_dlg->Status(), L"获取服务器列表成功,共取得 2 个可选服务器");
     ASSERT_NE(m_dlg->Servers().First(), nullptr);
     EXPECT_EQ(m_dlg->Servers().First()->Name, L"电信");
@@ -522,11 +700,7 @@ TEST_F(InstallTest, AServerListAddsItsServers)
 TEST_F(InstallTest, AServerListWithoutUsableLinesSaysSo)
 {
     ASSERT_TRUE(WriteWholeFile(m_folder / L"servers.tmp", "|x\r\n\r\n"));
-    auto* t = new CInetFile;
-    t->Kind = KIND_SERVER_LIST;
-    t->TargetPath = m_folder / L"servers.tmp";
-    m_dlg->Tasks().PushBack(t);
-    m_dlg->OnTransferDone(MakeNoticeParam(KIND_SERVER_LIST, TRANSFER_OK), reinterpret_cast<LPARAM>(t));
+    Complete(Finished(L"servers.tmp", KIND_SERVER_LIST));
     EXPECT_EQ(m_dlg->Status(), L"获得服务器列表失败");
     EXPECT_EQ(m_dlg->Servers().Count(), 0u);
 }

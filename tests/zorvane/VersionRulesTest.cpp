@@ -95,7 +95,10 @@ TEST(VersionRules, DottedVersionsCompareAsNumbers)
         bool below;
     };
     const Case cases[] = {
-        {L"1.0.0.9", L"1.0.0.10", true},  // as text 1.0.0.9 would sort above 1.0.0.10
+        // The two cases a text comparison gets wrong: 1.0.0.9 sorts above 1.0.0.10
+        // as text, so a client at 1.0.0.9 would never get 1.0.0.10 ...
+        {L"1.0.0.9", L"1.0.0.10", true},
+        // ... and a client at 1.0.0.10 would get an older 1.0.0.9 on every run.
         {L"1.0.0.10", L"1.0.0.9", false},
         {L"1.0.0.10", L"1.0.0.10", false},
         {L"1.2.0.0", L"1.2", false},      // a missing part counts as 0

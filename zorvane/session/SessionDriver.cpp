@@ -2,9 +2,13 @@
 // transfer after the other, installation and the start of the hall.
 #include "UpdateDlg.h"
 
+#include <exception>
 #include <memory>
 #include <new>
+#include <thread>
 
+#include "ComHolders.h"
+#include "Exception.h"
 #include "File.h"
 #include "WinApp.h"
 
@@ -42,14 +46,54 @@ bool ReadAnsiText(const std::wstring& path, std::wstring& text)
 
 } // namespace
 
-std::wstring SetAsidePath(const std::wstring& finalPlace)
+std::wstring SetAsidePath(const std::wstring& finalPlace, unsigned attempt)
 {
-    return finalPlace + L".replaced";
+    std::wstring path = finalPlace + L".zorvane-old";
+    if (attempt > 0)
+        path += L"." + std::to_wstring(attempt);
+    return path;
 }
 
-void CUpdateDlg::SetStatus(const std::wstring& text)
+namespace {
+
+// How many set-aside names a final place has: the plain one and numbered ones
+// for when an earlier set-aside is still in use (a program that still runs).
+constexpr unsigned SET_ASIDE_NAMES = 10;
+
+// A set-aside name for finalPlace that no file has. Set-aside files that an
+// earlier run left there (its old program still ran, or it was stopped between
+// two moves) are removed on the way; one still in use is passed over. Empty when
+// every name is taken.
+std::wstring FreeSetAsidePath(const std::wstring& finalPlace)
 {
-    m_status = text; // painted on the next repaint tick
+    std::wstring free;
+    for (unsigned attempt = 0; attempt < SET_ASIDE_NAMES; ++attempt) {
+        std::wstring path = SetAsidePath(finalPlace, attempt);
+        const bool gone = ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                          ::GetLastError() == ERROR_FILE_NOT_FOUND;
+        if ((gone || ::DeleteFileW(path.c_str())) && free.empty())
+            free = std::move(path);
+    }
+    return free;
+}
+
+// Deletes a file when the scope ends, however it ends.
+class CDeleteOnExit {
+public:
+    explicit CDeleteOnExit(const std::wstring& path) : m_path(path) {}
+    ~CDeleteOnExit() { ::DeleteFileW(m_path.c_str()); }
+    CDeleteOnExit(const CDeleteOnExit&) = delete;
+    CDeleteOnExit& operator=(const CDeleteOnExit&) = delete;
+
+private:
+    const std::wstring& m_path;
+};
+
+} // namespace
+
+void CUpdateDlg::SetStatus(std::wstring text)
+{
+    m_status = std::move(text); // painted on the next repaint tick
 }
 
 void CUpdateDlg::StartSession(const std::wstring& /*address*/)
@@ -89,19 +133,23 @@ void CUpdateDlg::StartUpdateListTransfer()
     SetStatus(TextConnecting(server->Name));
     m_totalReceived = 0;
 
-    CInetFile* task = NewTransfer(KIND_UPDATE_LIST);
-    if (!task)
-        return;
-    task->URL = server->URL;
-    task->ServerName = server->Name;
-    task->TargetPath = temp;
-    task->ExpectedLength = 0;
-    m_tasks.PushBack(task);
+    std::unique_ptr<CInetFile> task(NewTransfer(KIND_UPDATE_LIST));
+    if (task) {
+        task->URL = server->URL;
+        task->ServerName = server->Name;
+        task->TargetPath = temp;
+        task->ExpectedLength = 0;
+    }
+    // Without its first transfer the session would wait for nothing, silently.
+    if (!task || !m_tasks.PushBack(task.release()))
+        ReportFault();
 }
 
 void CUpdateDlg::ScheduleNext()
 {
     CScopedLock lock(m_sessionLock);
+    if (m_ending)
+        return;
     if (static_cast<std::uint32_t>(m_runningCount) >= static_cast<std::uint32_t>(MAX_RUNNING))
         return;
     CInetFile* task = m_tasks.Front();
@@ -119,6 +167,7 @@ void CUpdateDlg::StartFailed(CInetFile* task)
     // No thread could run the transfer. It ends like a transfer whose HTTP layer
     // failed, so the user is told and the session goes on to its end instead of
     // waiting for a completion that never comes.
+    task->Result = TRANSFER_HTTP_FAILED;
     ::PostMessageW(m_hWnd, WM_TRANSFER_DONE, MakeNoticeParam(task->Kind, TRANSFER_HTTP_FAILED),
                    reinterpret_cast<LPARAM>(task));
 }
@@ -126,8 +175,10 @@ void CUpdateDlg::StartFailed(CInetFile* task)
 LRESULT CUpdateDlg::OnTransferProgress(WPARAM wParam, LPARAM lParam)
 {
     CScopedLock lock(m_sessionLock);
+    // Any program may post this notice with any value. Only the transfer that
+    // runs, the head of the queue, reports progress; nothing else is looked at.
     auto* task = reinterpret_cast<CInetFile*>(lParam);
-    if (!task)
+    if (!task || task != m_tasks.Front())
         return 0;
     if (task->ExpectedLength > 0)
         m_filePercent = Percent(static_cast<std::uint32_t>(task->BytesReceived.load()),
@@ -157,38 +208,139 @@ LRESULT CUpdateDlg::OnTransferProgress(WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
-LRESULT CUpdateDlg::OnTransferDone(WPARAM wParam, LPARAM lParam)
+LRESULT CUpdateDlg::OnTransferDone(WPARAM, LPARAM lParam)
 {
     CScopedLock lock(m_sessionLock);
-    std::uint32_t notice = static_cast<std::uint32_t>(wParam);
-    std::int32_t kind = NoticeKind(notice);
-    std::uint32_t code = NoticeValue(notice);
+    // Any program may post this notice with any value. Only the transfer that
+    // runs, the head of the queue, can have ended, and its end is taken once,
+    // with the kind and result it recorded itself; any other notice is ignored.
     auto* task = reinterpret_cast<CInetFile*>(lParam);
-    if (!task)
+    if (!task || task != m_tasks.Front())
         return 0;
+    const std::uint32_t code = task->Result.exchange(TRANSFER_PENDING);
+    if (code == TRANSFER_PENDING)
+        return 0;
+    const std::int32_t kind = task->Kind;
 
-    switch (kind) {
-    case KIND_UPDATE_LIST:
-        HandleUpdateList(task, code);
-        break;
-    case KIND_FILE:
-        HandleFile(task, code);
-        break;
-    case KIND_SERVER_LIST:
-        HandleServerList(task);
-        break;
-    default:
-        break;
+    {
+        // However the handling ends (an exception included), the transfer leaves
+        // the queue and stops counting as running.
+        struct Finish {
+            CUpdateDlg& dlg;
+            CInetFile* task;
+            ~Finish()
+            {
+                dlg.m_tasks.Remove(task);
+                if (dlg.m_runningCount > 0)
+                    --dlg.m_runningCount;
+            }
+        } finish{*this, task};
+
+        switch (kind) {
+        case KIND_UPDATE_LIST:
+            HandleUpdateList(task, code);
+            break;
+        case KIND_FILE:
+            HandleFile(task, code);
+            break;
+        case KIND_SERVER_LIST:
+            HandleServerList(task);
+            break;
+        default:
+            break;
+        }
     }
 
-    m_tasks.Remove(task);
     if (m_tasks.Count() == 0 && kind == KIND_FILE) {
         SetStatus(TEXT_ALL_DONE);
         LaunchHall();
         PostQuit();
     }
-    --m_runningCount;
     return 0;
+}
+
+bool CUpdateDlg::RunBeside(const std::function<void(const std::atomic<bool>& stop)>& work)
+{
+    // The session lock stays held, as during a message box: timer steps and
+    // notices are handled meanwhile, and the running transfer (the one whose end
+    // is being handled) keeps any other from starting.
+    std::atomic<bool> stop{false};
+    std::exception_ptr failure;
+    CKernelHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!done)
+        throw CResourceException(::GetLastError());
+    HANDLE doneEvent = done.Get();
+    std::thread worker([&work, &stop, &failure, doneEvent] {
+        try {
+            work(stop);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        ::SetEvent(doneEvent);
+    });
+
+    bool quit = false;
+    WPARAM quitCode = 0;
+    // Messages already queued (timer ticks the modal loop has seen) do not wake
+    // a plain wait: it waits here for the work or for any input at all.
+    do {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = true;
+                quitCode = msg.wParam;
+                continue;
+            }
+            if (!::IsDialogMessageW(m_hWnd, &msg)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        }
+        // Esc, the close command or a quit request end the window's run: the work
+        // is asked to stop, and this waits only until it has.
+        if (quit || !InModalRun())
+            stop = true;
+    } while (::MsgWaitForMultipleObjectsEx(1, &doneEvent, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) != WAIT_OBJECT_0);
+    worker.join();
+    if (quit)
+        ::PostQuitMessage(static_cast<int>(quitCode)); // for the modal loop, which ends on it
+    if (failure)
+        std::rethrow_exception(failure);
+    return !stop;
+}
+
+void CUpdateDlg::EndIncomplete(const std::wstring& text)
+{
+    // As a failed download ends the session: the user is told, and the hall is
+    // not started as after a complete update.
+    m_ending = true;
+    SetStatus(text);
+    ::MessageBoxW(m_hWnd, text.c_str(), TEXT_SYSTEM_CAPTION, MB_OK | MB_ICONERROR);
+    PostQuit();
+}
+
+void CUpdateDlg::OnException(UINT) noexcept
+{
+    ReportFault();
+}
+
+void CUpdateDlg::ReportFault() noexcept
+{
+    // Memory or a system resource ran out somewhere in the session's work. The
+    // handlers leave the queue and the files consistent, but what the session
+    // has not done yet cannot be trusted to follow: the user is told, and the
+    // session ends without the hall. A later failure (while the message is
+    // shown, say) adds nothing: the quit request follows the message.
+    if (m_faulted)
+        return;
+    m_faulted = true;
+    m_ending = true;
+    try {
+        SetStatus(TEXT_SESSION_FAULT);
+    } catch (...) {
+    }
+    ::MessageBoxW(m_hWnd, TEXT_SESSION_FAULT, TEXT_SYSTEM_CAPTION, MB_OK | MB_ICONERROR);
+    PostQuit();
 }
 
 void CUpdateDlg::HandleUpdateList(CInetFile* task, std::uint32_t code)
@@ -203,21 +355,38 @@ void CUpdateDlg::HandleUpdateList(CInetFile* task, std::uint32_t code)
     }
 
     SetStatus(TextListFetched(task->ServerName));
-    if (m_updateList.Load(task->TargetPath)) {
-        m_fileCount = m_updateList.SelectForUpdate();
-        m_totalLength = m_updateList.TotalLength();
-        if (m_fileCount == 0) {
-            SetStatus(TEXT_UP_TO_DATE);
-            LaunchHall();
-            PostQuit();
-        } else {
-            SetStatus(TextUpdateSummary(m_fileCount, m_totalLength));
+    const std::wstring listFile = task->TargetPath;
+    CDeleteOnExit deleteList(listFile);
+
+    // A large client takes seconds to read and check: that runs on a thread of
+    // its own while this one keeps the window painting and answering.
+    bool loaded = false;
+    unsigned count = 0;
+    std::uint32_t total = 0;
+    const bool finished = RunBeside([&](const std::atomic<bool>& stop) {
+        CComInit com;
+        loaded = m_updateList.Load(listFile, &stop);
+        if (loaded) {
+            count = m_updateList.SelectForUpdate(&stop);
+            total = m_updateList.TotalLength();
         }
-        while (CFileEntry* entry = m_updateList.PopFront()) {
-            std::unique_ptr<CFileEntry> owned(entry);
-            CInetFile* file = NewTransfer(KIND_FILE);
-            if (!file)
-                continue;
+    });
+    if (!finished || !loaded)
+        return; // the window is ending, or the list is unreadable and the window waits
+
+    m_fileCount = count;
+    m_totalLength = total;
+    if (m_fileCount == 0) {
+        SetStatus(TEXT_UP_TO_DATE);
+        LaunchHall();
+        PostQuit();
+    } else {
+        SetStatus(TextUpdateSummary(m_fileCount, m_totalLength));
+    }
+    while (CFileEntry* entry = m_updateList.PopFront()) {
+        std::unique_ptr<CFileEntry> owned(entry);
+        std::unique_ptr<CInetFile> file(NewTransfer(KIND_FILE));
+        if (file) {
             file->URL = entry->URL;
             file->ServerName = task->ServerName;
             file->TargetPath = entry->FullPath;
@@ -228,17 +397,25 @@ void CUpdateDlg::HandleUpdateList(CInetFile* task, std::uint32_t code)
             file->ForceOverwrite = entry->ForceOverwrite;
             file->Execute = entry->Execute;
             file->ExecutePar = entry->ExecutePar;
-            m_tasks.PushBack(file);
+        }
+        if (!file || !m_tasks.PushBack(file.release())) {
+            // A file that cannot be fetched makes the update incomplete; the
+            // session ends here, before any download, rather than later as if
+            // it had all arrived.
+            m_updateList.Clear();
+            EndIncomplete(TextNotQueued(entry->FileName));
+            return;
         }
     }
-    ::DeleteFileW(task->TargetPath.c_str());
 }
 
 void CUpdateDlg::HandleFile(CInetFile* task, std::uint32_t code)
 {
     if (code != TRANSFER_OK) {
         // What arrived of a failed download is of no use (and may fill a disk).
-        ::DeleteFileW(task->LocalPath().c_str());
+        // A file of that name that this run did not write is not its to delete.
+        if (task->WroteLocalFile)
+            ::DeleteFileW(task->LocalPath().c_str());
         std::wstring text = TextFileFailed(task->FileName, code);
         SetStatus(text);
         ::MessageBoxW(m_hWnd, TextFileFailedBox(text).c_str(), AfxGetApp() ? AfxGetApp()->m_pszAppName.c_str() : L"",
@@ -249,10 +426,10 @@ void CUpdateDlg::HandleFile(CInetFile* task, std::uint32_t code)
     if (FileExists(task->TargetPath)) {
         // The installed file is set aside, not deleted, until its replacement is in
         // place: a move that fails must not lose it.
-        std::wstring aside = SetAsidePath(task->TargetPath);
-        ::DeleteFileW(aside.c_str());
-        if (!::MoveFileW(task->TargetPath.c_str(), aside.c_str())) {
-            SetStatus(TextDeleteFailed(task->FileName));
+        std::wstring aside = FreeSetAsidePath(task->TargetPath);
+        std::wstring failed = TextDeleteFailed(task->FileName);
+        if (aside.empty() || !::MoveFileW(task->TargetPath.c_str(), aside.c_str())) {
+            SetStatus(std::move(failed));
             return;
         }
         InstallFile(task, aside);
@@ -263,26 +440,30 @@ void CUpdateDlg::HandleFile(CInetFile* task, std::uint32_t code)
 
 void CUpdateDlg::InstallFile(CInetFile* task, const std::wstring& setAside)
 {
-    std::wstring temp = task->TargetPath + L".update";
+    // Every text and name is made before the first move: a failure of memory
+    // must not stop the installation between two moves.
+    const std::wstring temp = task->LocalPath();
+    std::wstring renameFailed = TextRenameFailed(task->FileName);
+    std::wstring installed = TextInstalled(task->FileName);
+    // Quoted, so that a path with blanks reaches the tool as one argument.
+    const std::wstring parameters = L"/s \"" + task->TargetPath + L"\"";
     if (!::MoveFileW(temp.c_str(), task->TargetPath.c_str())) {
-        SetStatus(TextRenameFailed(task->FileName));
         if (!setAside.empty())
             ::MoveFileW(setAside.c_str(), task->TargetPath.c_str());
+        SetStatus(std::move(renameFailed));
         return;
     }
     if (!setAside.empty() && !::DeleteFileW(setAside.c_str())) {
-        // A program that still runs from the old file: remove it when the system restarts.
+        // A program that still runs from the old file: remove it when the system
+        // restarts, or when a later run installs this file again.
         ::MoveFileExW(setAside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
-    SetStatus(TextInstalled(task->FileName));
+    SetStatus(std::move(installed));
     if (task->Execute)
         ::ShellExecuteW(nullptr, nullptr, task->TargetPath.c_str(),
                         task->ExecutePar.empty() ? nullptr : task->ExecutePar.c_str(), nullptr, SW_SHOW);
-    if (task->Register) {
-        // Quoted, so that a path with blanks reaches the tool as one argument.
-        std::wstring parameters = L"/s \"" + task->TargetPath + L"\"";
+    if (task->Register)
         ::ShellExecuteW(nullptr, nullptr, L"regsvr32", parameters.c_str(), nullptr, SW_SHOW);
-    }
 }
 
 void CUpdateDlg::HandleServerList(CInetFile* task)
@@ -308,5 +489,6 @@ void CUpdateDlg::LaunchHall()
 
 void CUpdateDlg::PostQuit()
 {
+    m_ending = true;
     ::PostMessageW(m_hWnd, WM_QUIT, 0, 0);
 }

@@ -7,6 +7,7 @@ const wchar_t* const TEXT_ALL_DONE = L"更新完毕";
 const wchar_t* const TEXT_SYSTEM_CAPTION = L"系统提示";
 const wchar_t* const TEXT_TRAY_TIP = L"正在自动更新";
 const wchar_t* const TEXT_SERVER_LIST_FAILED = L"获得服务器列表失败";
+const wchar_t* const TEXT_SESSION_FAULT = L"系统资源不足，更新未完成";
 
 namespace {
 std::wstring Number(std::uint64_t n)
@@ -94,6 +95,11 @@ std::wstring TextInstalled(const std::wstring& fileName)
 std::wstring TextServerListFetched(std::uint32_t count)
 {
     return L"获取服务器列表成功,共取得 " + Number(count) + L" 个可选服务器";
+}
+
+std::wstring TextNotQueued(const std::wstring& fileName)
+{
+    return L"无法下载文件 [" + fileName + L"]，更新未完成";
 }
 
 std::wstring TextRate(std::int32_t bytesPerSecond)

@@ -40,6 +40,9 @@ extern const wchar_t* const TEXT_ALL_DONE;
 extern const wchar_t* const TEXT_SYSTEM_CAPTION;
 extern const wchar_t* const TEXT_TRAY_TIP;
 extern const wchar_t* const TEXT_SERVER_LIST_FAILED;
+// What the user is told once when the session fails for want of memory or of a
+// system resource: the update is incomplete.
+extern const wchar_t* const TEXT_SESSION_FAULT;
 
 std::wstring TextConnecting(const std::wstring& serverName);
 std::wstring TextListFailed(const std::wstring& errorText, const std::wstring& serverName);
@@ -52,6 +55,8 @@ std::wstring TextDeleteFailed(const std::wstring& fileName);
 std::wstring TextRenameFailed(const std::wstring& fileName);
 std::wstring TextInstalled(const std::wstring& fileName);
 std::wstring TextServerListFetched(std::uint32_t count);
+// A listed file whose download could not be prepared: the update is incomplete.
+std::wstring TextNotQueued(const std::wstring& fileName);
 std::wstring TextRate(std::int32_t bytesPerSecond);
 std::wstring TextCounter(std::int32_t filePercent, std::int32_t current, std::uint32_t fileCount);
 // What the tray icon's tip shows while files are fetched: counter and file name,

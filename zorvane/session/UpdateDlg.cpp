@@ -34,7 +34,10 @@ BOOL CUpdateDlg::OnInitDialog()
         return TRUE;
     }
 
-    m_servers.Add(BUILTIN_SERVER_NAME, m_updateListAddress);
+    if (!m_servers.Add(BUILTIN_SERVER_NAME, m_updateListAddress)) {
+        ReportFault();
+        return TRUE;
+    }
     if (!m_trayIconAdded)
         AddTrayIcon();
 

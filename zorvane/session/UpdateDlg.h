@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "CriticalSection.h"
@@ -32,7 +34,8 @@ public:
     void ScheduleNext();
     LRESULT OnTransferProgress(WPARAM wParam, LPARAM lParam);
     LRESULT OnTransferDone(WPARAM wParam, LPARAM lParam);
-    void SetStatus(const std::wstring& text);
+    // Takes the text as it is given (a move), so that setting it cannot fail.
+    void SetStatus(std::wstring text);
     void LaunchHall();
     // Moves a finished download into place and runs or registers it. setAside is
     // where the driver put the file that was at the final place (empty if none);
@@ -56,6 +59,9 @@ protected:
     BOOL OnInitDialog() override;
     void OnDestroy() override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    // A handler failed for want of memory or of a system resource: the user is
+    // told once that the update is incomplete, and the session ends without the hall.
+    void OnException(UINT message) noexcept override;
 
 private:
     void OnPaint();
@@ -72,6 +78,9 @@ private:
     void HandleFile(CInetFile* task, std::uint32_t code);
     void PostQuit();
     void StartFailed(CInetFile* task);
+    void EndIncomplete(const std::wstring& text);
+    void ReportFault() noexcept;
+    bool RunBeside(const std::function<void(const std::atomic<bool>& stop)>& work);
 
     std::wstring m_serverListAddress;
     std::wstring m_updateListAddress;
@@ -86,6 +95,8 @@ private:
     std::int32_t m_rate = 0;
     std::uint32_t m_lastProgressClock = 0;
     std::int32_t m_runningCount = 0;
+    bool m_ending = false;  // a quit request was posted: no transfer starts any more
+    bool m_faulted = false; // the user was told of a failure of memory or resources
     CRateMeter m_rateMeter;
     CCriticalSection m_sessionLock;
     CServerList m_servers;
@@ -106,5 +117,7 @@ private:
     DWORD m_lastPaintTick = 0; // when the window was last painted
 };
 
-// Where the driver puts the file at a final place while its replacement moves in.
-std::wstring SetAsidePath(const std::wstring& finalPlace);
+// Where the driver puts the file at a final place while its replacement moves
+// in: a name of the program's own beside it (attempt 0, then numbered ones when an
+// earlier one is still in use), never one that a list or a user chose.
+std::wstring SetAsidePath(const std::wstring& finalPlace, unsigned attempt = 0);

@@ -31,6 +31,8 @@ bool CInetFile::Start()
     ++StartCount;
     Wait();
     Cancel = false;
+    Result = TRANSFER_PENDING;
+    WroteLocalFile = false;
     return CTaskThread::Start();
 }
 
@@ -94,6 +96,7 @@ void CInetFile::Run()
                 throw CInetFileException(TRANSFER_LOCAL_FILE);
             }
         }
+        WroteLocalFile = true;
 
         // A body that ends before the length its own server announced was cut
         // short: it fails like a broken connection, so that a truncated file
@@ -170,6 +173,7 @@ void CInetFile::CreateFolders(const std::wstring& path)
 
 void CInetFile::PostDone(std::uint32_t code)
 {
+    Result = code;
     HWND wnd = NotifyWindow;
     if (!wnd)
         return;

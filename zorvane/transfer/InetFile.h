@@ -30,8 +30,8 @@ public:
     CInetFile();
     ~CInetFile() override;
 
-    // Counts the start, waits for an earlier run, clears Cancel and starts the
-    // worker thread; true when the thread runs.
+    // Counts the start, waits for an earlier run, clears Cancel, Result and
+    // WroteLocalFile and starts the worker thread; true when the thread runs.
     bool Start();
     void Run() override;
 
@@ -52,6 +52,15 @@ public:
     bool ForceOverwrite = false;
     bool Execute = false;
     std::wstring ExecutePar;
+
+    // The result code of the last run, stored just before its completion notice
+    // is posted; TRANSFER_PENDING until then. The driver takes it once, so that
+    // only the transfer's own end is acted on: a notice that another program
+    // posts, or a second one, finds nothing to take.
+    std::atomic<std::uint32_t> Result{TRANSFER_PENDING};
+    // Whether the last run created (or emptied) its local file: only then is a
+    // file left at that path the run's own.
+    std::atomic<bool> WroteLocalFile{false};
 
     // The local path the body is written to: TargetPath, with ".update" for a file.
     std::wstring LocalPath() const;

@@ -19,7 +19,8 @@ public:
 // The ordered servers of a session; the first one gives the update list.
 class CServerList : public CLockedList<CServerInfo, CCriticalSection> {
 public:
-    // Appends a server; false only when its record cannot be created.
+    // Appends a server; false only when its record or its place in the list
+    // cannot be created (nothing is kept then).
     bool Add(const std::wstring& name, const std::wstring& url)
     {
         CServerInfo* info = nullptr;
@@ -28,8 +29,7 @@ public:
         } catch (const std::bad_alloc&) {
             return false;
         }
-        PushBack(info);
-        return true;
+        return PushBack(info);
     }
 
     // The first server, left in the list; null when there is none.

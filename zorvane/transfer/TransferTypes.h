@@ -24,6 +24,9 @@ enum : std::uint32_t {
     TRANSFER_BAD_STATUS = 6,
     TRANSFER_LOCAL_FILE = 7,
     TRANSFER_CANCELLED = 8,
+    // Not a code of a notice: a transfer whose run has not ended (or whose end
+    // has been taken by the driver).
+    TRANSFER_PENDING = 0xFFFFFFFFu,
 };
 
 // Block size of a transfer: one progress notice per block.

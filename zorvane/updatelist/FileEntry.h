@@ -31,7 +31,9 @@ public:
     bool ReadLocalState();
 
     // On a list entry: whether the file on disk is missing or older than the
-    // listed one. Sets NeedsUpdate and answers it.
+    // listed one. Sets NeedsUpdate and answers it. The answer is the one the
+    // file's whole local state (ReadLocalState) gives, but the file is opened
+    // once and its version is read only when the answer depends on it.
     bool DecideUpdate();
 
     VS_FIXEDFILEINFO VersionInfo{};

@@ -73,18 +73,18 @@ const std::wstring& CUpdateList::BaseFolderFor(const std::wstring& installDir) c
     return m_moduleFolder;
 }
 
-bool CUpdateList::Load(const std::wstring& path)
+bool CUpdateList::Load(const std::wstring& path, const std::atomic<bool>* stop)
 {
     Clear();
     std::lock_guard<CCriticalSection> guard(Mutex());
     try {
-        return LoadDocument(path);
+        return LoadDocument(path, stop);
     } catch (const std::bad_alloc&) {
         return false;
     }
 }
 
-bool CUpdateList::LoadDocument(const std::wstring& path)
+bool CUpdateList::LoadDocument(const std::wstring& path, const std::atomic<bool>* stop)
 {
     CComPtr<IXMLDOMDocument> document;
     if (FAILED(::CoCreateInstance(CLSID_DOM_DOCUMENT, nullptr, CLSCTX_INPROC_SERVER, IID_XML_DOM_DOCUMENT,
@@ -118,6 +118,8 @@ bool CUpdateList::LoadDocument(const std::wstring& path)
         return false;
 
     for (long i = 0; i < count; ++i) {
+        if (stop && *stop)
+            return false;
         CComPtr<IXMLDOMNode> element;
         if (FAILED(files->get_item(i, element.Receive())) || !element)
             continue;
@@ -130,15 +132,16 @@ bool CUpdateList::LoadDocument(const std::wstring& path)
             return false;
         ReadChildren(element.Get(), *entry);
         entry->FullPath = JoinFullPath(BaseFolderFor(entry->InstallDir), entry->LocalPath, entry->FileName);
-        PushBack(entry.get()); // may throw before the list owns it
-        entry.release();
+        if (!PushBack(entry.release()))
+            return false;
     }
     return true;
 }
 
-unsigned CUpdateList::SelectForUpdate()
+unsigned CUpdateList::SelectForUpdate(const std::atomic<bool>* stop)
 {
-    return static_cast<unsigned>(KeepIf([](CFileEntry& entry) { return entry.DecideUpdate(); }));
+    return static_cast<unsigned>(
+        KeepIf([stop](CFileEntry& entry) { return !(stop && *stop) && entry.DecideUpdate(); }));
 }
 
 std::uint32_t CUpdateList::TotalLength() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -18,12 +19,14 @@ public:
     // Replaces the contents with the File elements of the XML document at path,
     // read with the platform's DOM component (COM must be initialised on this
     // thread). False, with an empty list, when the document cannot be created,
-    // read or parsed; false, keeping what was appended, when memory runs out.
-    bool Load(const std::wstring& path);
+    // read or parsed; false, keeping what was appended, when memory runs out or
+    // stop is set (it is looked at between two elements).
+    bool Load(const std::wstring& path, const std::atomic<bool>* stop = nullptr);
 
     // Keeps the entries whose file is missing or older than the listed one, in
-    // their order, and deletes the others; answers how many stay.
-    unsigned SelectForUpdate();
+    // their order, and deletes the others; answers how many stay. Once stop is
+    // set, the entries not yet decided are deleted unread.
+    unsigned SelectForUpdate(const std::atomic<bool>* stop = nullptr);
 
     // The sum of the low 32 bits of Length over the entries that need an
     // update, modulo 2^32.
@@ -35,7 +38,7 @@ public:
     const std::wstring& SystemFolder() const { return m_systemFolder; }
 
 private:
-    bool LoadDocument(const std::wstring& path);
+    bool LoadDocument(const std::wstring& path, const std::atomic<bool>* stop);
     const std::wstring& BaseFolderFor(const std::wstring& installDir) const;
 
     std::wstring m_moduleFolder;

@@ -231,7 +231,7 @@ TEST_F(ZorvaneE2E, ThreeFilesAreFetchedAndInstalledInPlace)
     EXPECT_EQ(ReadWholeFile(Installed(L"new.dll")), std::string(70000, 'n'));
     EXPECT_EQ(ReadWholeFile(Installed(L"data\\maps\\map.dat")), "map");
     EXPECT_EQ(ReadWholeFile(Installed(L"same.dll")), "same");
-    for (const wchar_t* f : {L"a.dll.update", L"new.dll.update", L"data\\maps\\map.dat.update", L"a.dll.replaced"})
+    for (const wchar_t* f : {L"a.dll.update", L"new.dll.update", L"data\\maps\\map.dat.update", L"a.dll.zorvane-old"})
         EXPECT_FALSE(FileExistsAt(Installed(f))) << Utf8(f);
     EXPECT_FALSE(Requested("/files/same.dll"));
     EXPECT_EQ(HallStarts(), 1);

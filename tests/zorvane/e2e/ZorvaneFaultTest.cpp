@@ -182,7 +182,7 @@ TEST_F(ZorvaneFault, EachFaultOfTheFilesAnswerEndsAsDescribed)
         std::string now = ReadWholeFile(Installed(L"a.dat"));
         EXPECT_EQ(now.size(), f.installed->size());
         EXPECT_TRUE(now == *f.installed) << "the installed file holds other bytes";
-        EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.replaced")));
+        EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.zorvane-old")));
         if (f.ends == Ends::FailedBox) {
             EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.update"))) << "a failed download was left";
         }
@@ -251,7 +251,7 @@ TEST_F(ZorvaneFault, TwoInstancesAtOnceLeaveTheNewFileWhole)
         EXPECT_TRUE(p->WaitExit(kWait)) << "an instance did not end";
     }
     EXPECT_TRUE(ReadWholeFile(Installed(L"a.dat")) == TestHttpServer::GeneratedBody(20000));
-    EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.replaced")));
+    EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.zorvane-old")));
     EXPECT_FALSE(FileExistsAt(Installed(L"a.dat.update")));
 }
 
