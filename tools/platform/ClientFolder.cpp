@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "CodePageText.h"
 #include "Crc32.h"
 #include "ListRules.h"
 #include "ReleaseFolder.h"
@@ -18,23 +19,6 @@ std::filesystem::path NormalClientFolder(const std::filesystem::path& dir)
 namespace {
 
 #ifndef _WIN32
-bool SameNoCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 // A copy of a player's folder keeps its names' case, but the programs find
 // files without regard to it, as their file system does.
 std::filesystem::path ResolveNoCase(const std::filesystem::path& path)
@@ -45,7 +29,7 @@ std::filesystem::path ResolveNoCase(const std::filesystem::path& path)
     const std::filesystem::path parent = ResolveNoCase(path.parent_path());
     const std::string name = path.filename().string();
     for (std::filesystem::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
-        if (SameNoCase(it->path().filename().string(), name))
+        if (EqualNoCase(it->path().filename().string(), name, CLeadBytes()))
             return it->path();
     }
     return parent / path.filename();

@@ -1,42 +1,22 @@
 #include "ReleaseFile.h"
 
+#include "CodePageText.h"
 #include "Crc32.h"
 #include "pe/PeImage.h"
 
 const char* const WRITING_SUFFIX = ".vexa-writing";
 
-namespace {
-
-bool SameNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
 const char* NeverPublishedReason(std::string_view name, bool isFolder)
 {
     if (isFolder) {
         for (const char* vcs : {".git", ".svn", ".hg", ".bzr", "CVS"}) {
-            if (SameNoCase(name, vcs))
+            if (EqualNoCase(name, vcs, CLeadBytes()))
                 return "a version-control folder";
         }
         return nullptr;
     }
     for (const char* desktop : {"Thumbs.db", "desktop.ini", ".DS_Store", "ehthumbs.db"}) {
-        if (SameNoCase(name, desktop))
+        if (EqualNoCase(name, desktop, CLeadBytes()))
             return "a file the desktop keeps in the folders it shows";
     }
     const std::string_view suffix = WRITING_SUFFIX;
