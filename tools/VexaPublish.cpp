@@ -346,20 +346,20 @@ int CopyQuillet(const Arguments& a)
     std::vector<std::pair<std::string, std::string>> files; // UTF-8 path, GBK path
     std::vector<std::string> folders;
     bool refused = false;
-    for (const std::string& rel : contents.folders) {
-        const std::optional<std::string> gbk = GbkFromUtf8(rel);
-        refused = refused || !gbk;
-        if (!gbk)
+    auto gbkName = [&refused](const std::string& rel) {
+        std::optional<std::string> gbk = GbkFromUtf8(rel);
+        if (!gbk) {
             std::cerr << rel << ": error: has a name with characters that GBK, the clients' text, cannot hold\n";
-        else
+            refused = true;
+        }
+        return gbk;
+    };
+    for (const std::string& rel : contents.folders) {
+        if (const std::optional<std::string> gbk = gbkName(rel))
             folders.push_back(*gbk);
     }
     for (const std::string& rel : contents.files) {
-        const std::optional<std::string> gbk = GbkFromUtf8(rel);
-        refused = refused || !gbk;
-        if (!gbk)
-            std::cerr << rel << ": error: has a name with characters that GBK, the clients' text, cannot hold\n";
-        else
+        if (const std::optional<std::string> gbk = gbkName(rel))
             files.emplace_back(rel, *gbk);
     }
     if (refused) {
