@@ -1,4 +1,6 @@
 // verify: fetches what the list names the way the clients do, and checks it.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -369,8 +371,6 @@ int VerifyQuillet(const Arguments& a, const std::vector<std::uint8_t>& listBytes
     return Verdict(failed, "every server serves the list as published");
 }
 
-} // namespace
-
 int Verify(const Arguments& a)
 {
     if (a.positional.empty() || a.positional.size() > 2)
@@ -393,4 +393,21 @@ int Verify(const Arguments& a)
     case ListKind::Servers: break;
     }
     return BadUsage("verify takes Update.xml or filelist.list");
+}
+
+} // namespace
+
+void AddVerifyCommand(CLI::App& app, std::vector<Command>& commands)
+{
+    auto a = std::make_shared<Arguments>();
+    CLI::App* verify = app.add_subcommand("verify", "fetch what a list names the way the clients do, and check it");
+    AddPositionals(*verify, *a, "LIST ADDRESS");
+    AddFolderOption(*verify, *a);
+    AddReleaseOption(*verify, *a, "the release folder: every body must be its file's bytes");
+    AddTimeoutOption(*verify, *a);
+    commands.push_back({"verify",
+                        "vexa-publish verify Update.xml [LIST_ADDRESS] [--release DIR] [--timeout SECONDS]\n"
+                        "vexa-publish verify filelist.list SERVER_ADDRESS|LIST_ADDRESS|updatelist.ini\n"
+                        "                               [--folder NAME] [--release DIR] [--timeout SECONDS]",
+                        verify, [a] { return Verify(*a); }});
 }

@@ -1,4 +1,6 @@
 // plan: what a client will fetch, and why, by the clients' own rules.
+#include <CLI/CLI.hpp>
+
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -115,8 +117,6 @@ bool EndsWithNoCase(const std::string& text, const std::string& tail)
            EqualsNoCaseAscii(WideFromUtf8(text.substr(text.size() - tail.size())), WideFromUtf8(tail));
 }
 
-} // namespace
-
 int Plan(const Arguments& a)
 {
     if (a.positional.size() != 2)
@@ -170,4 +170,20 @@ int Plan(const Arguments& a)
         return EXIT_VERIFY;
     }
     return PlanQuilletList(a, client, bytes, source->folder, source);
+}
+
+} // namespace
+
+void AddPlanCommand(CLI::App& app, std::vector<Command>& commands)
+{
+    auto a = std::make_shared<Arguments>();
+    CLI::App* plan = app.add_subcommand("plan", "what a client will fetch from a list, and why");
+    AddPositionals(*plan, *a, "CLIENT_DIR LIST");
+    AddFolderOption(*plan, *a);
+    AddReleaseOption(*plan, *a, "the release folder, for the sizes of Quillet's files");
+    AddTimeoutOption(*plan, *a);
+    commands.push_back({"plan",
+                        "vexa-publish plan CLIENT_DIR LIST_FILE|LIST_ADDRESS [--folder NAME] [--release DIR] "
+                        "[--timeout SECONDS]",
+                        plan, [a] { return Plan(*a); }});
 }

@@ -1,16 +1,23 @@
 #pragma once
 
-// What the commands of vexa-publish share: the parsed command line, exit codes,
-// and the reading of lists and addresses.
+// What the commands of vexa-publish share: exit codes, the options that several
+// commands take, how a command joins the command line, and the reading of lists
+// and addresses.
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "QuilletList.h"
+
+class CReport;
+
+namespace CLI {
+class App;
+}
 
 // Exit codes, documented in docs/publishing.md.
 constexpr int EXIT_OK = 0;
@@ -18,25 +25,54 @@ constexpr int EXIT_PROBLEMS = 1;  // written or read, but something needs a look
 constexpr int EXIT_BAD_INPUT = 2; // bad command line, missing folder, unreadable or malformed input
 constexpr int EXIT_VERIFY = 3;    // the server does not serve what the list says, or cannot be reached
 
+// The options of the list commands (publish, copy, check, verify, plan); each
+// command binds the ones it takes.
 struct Arguments {
-    std::string command;                 // publish, check, verify, plan
-    std::vector<std::string> positional; // after the command
+    std::vector<std::string> positional; // after the command's name
     std::optional<std::string> output;
     std::optional<std::string> previous;
     std::optional<std::string> release;
-    std::optional<std::string> folder;   // given on the command line
+    std::optional<std::string> folder; // given on the command line
     std::size_t installFolderLength = QuilletOptions{}.installFolderLength;
     int timeoutSeconds = 30;
-    std::set<std::string> given;         // the options given, by their long names
 
     std::string Folder() const { return folder.value_or("plat"); }
 };
 
-int BadUsage(const std::string& why);
-int BadInput(const std::string& file, const std::string& why);
+// A command as the command line knows it: its parser, its words for a wrong
+// count of arguments, and what runs it once the line is parsed.
+struct Command {
+    std::string name;     // "publish zorvane"
+    std::string synopsis; // its lines of the usage, each starting with "vexa-publish "
+    CLI::App* app = nullptr;
+    std::function<int()> run;
+};
 
-int Verify(const Arguments& a);
-int Plan(const Arguments& a);
+// Each adds its command (or commands) below the program's parser.
+void AddPublishCommands(CLI::App& app, std::vector<Command>& commands);
+void AddCopyCommand(CLI::App& app, std::vector<Command>& commands);
+void AddCheckCommand(CLI::App& app, std::vector<Command>& commands);
+void AddVerifyCommand(CLI::App& app, std::vector<Command>& commands);
+void AddPlanCommand(CLI::App& app, std::vector<Command>& commands);
+
+// Options bound the same way by every command that takes them, with the checks
+// and words of the command line.
+void AddOutputOption(CLI::App& app, Arguments& a);
+void AddPreviousOption(CLI::App& app, Arguments& a);
+void AddReleaseOption(CLI::App& app, Arguments& a, const char* what);
+void AddFolderOption(CLI::App& app, Arguments& a);
+void AddInstallFolderLengthOption(CLI::App& app, Arguments& a);
+void AddTimeoutOption(CLI::App& app, Arguments& a);
+void AddPositionals(CLI::App& app, Arguments& a, const char* names);
+
+// "vexa-publish: why" and the usage, on the error stream; EXIT_BAD_INPUT.
+int BadUsage(const std::string& why);
+// The findings on the error stream; the exit code they call for.
+int FinishReport(const CReport& report, bool withNotes);
+// "file: error: why"; EXIT_BAD_INPUT.
+int BadInput(const std::string& file, const std::string& why);
+// The usage: every command's synopsis and the exit codes.
+std::string Usage();
 
 enum class ListKind { Zorvane, Quillet, Servers };
 
