@@ -54,6 +54,7 @@ void AddCopyCommand(CLI::App& app, std::vector<Command>& commands);
 void AddCheckCommand(CLI::App& app, std::vector<Command>& commands);
 void AddVerifyCommand(CLI::App& app, std::vector<Command>& commands);
 void AddPlanCommand(CLI::App& app, std::vector<Command>& commands);
+void AddFleetCommands(CLI::App& app, std::vector<Command>& commands);
 
 // Options bound the same way by every command that takes them, with the checks
 // and words of the command line.
@@ -69,6 +70,8 @@ void AddPositionals(CLI::App& app, Arguments& a, const char* names);
 int BadUsage(const std::string& why);
 // The findings on the error stream; the exit code they call for.
 int FinishReport(const CReport& report, bool withNotes);
+// "vexa-publish: why" alone, for a request the state refuses; EXIT_BAD_INPUT.
+int Refuse(const std::string& why);
 // "file: error: why"; EXIT_BAD_INPUT.
 int BadInput(const std::string& file, const std::string& why);
 // The usage: every command's synopsis and the exit codes.

@@ -16,6 +16,16 @@ bool SameTime(FileTimeValue a, FileTimeValue b)
     return CompareFileTimes(a, b) == 0;
 }
 
+// The go-live time, or a second past the time the share was served where that
+// lies later still (a build machine whose clock ran ahead).
+FileTimeValue LaterThan(FileTimeValue when, const ListedFile* served)
+{
+    if (!served || CompareFileTimes(served->FileTime, when) < 0)
+        return when;
+    const std::uint64_t t = (static_cast<std::uint64_t>(served->FileTime.High) << 32 | served->FileTime.Low) + 10000000;
+    return FileTimeValue{static_cast<std::uint32_t>(t), static_cast<std::uint32_t>(t >> 32)};
+}
+
 } // namespace
 
 GoLiveResult GoLiveList(const GoLiveInput& input)
@@ -50,8 +60,9 @@ GoLiveResult GoLiveList(const GoLiveInput& input)
                 continue;
             }
         }
+        const ListedFile* was = s == served.end() ? nullptr : s->second;
         if (e.FileVersion.empty()) {
-            e.FileTime = input.when;
+            e.FileTime = LaterThan(input.when, was);
             result.newTime.push_back(Shown(e));
             continue;
         }
@@ -65,7 +76,7 @@ GoLiveResult GoLiveList(const GoLiveInput& input)
         if (!held.empty() && !IsVersionBelow(held, e.FileVersion)) {
             e.FileVersion.clear();
             e.ProductVersion.clear();
-            e.FileTime = input.when;
+            e.FileTime = LaterThan(input.when, was);
             result.rolledBack.push_back(Shown(e));
         }
     }
