@@ -35,6 +35,8 @@ struct Arguments {
     std::optional<std::string> folder; // given on the command line
     std::size_t installFolderLength = QuilletOptions{}.installFolderLength;
     int timeoutSeconds = 30;
+    std::optional<std::string> fleet;  // plan: LIST names a release of this fleet
+    std::optional<std::string> player; // plan: whose share
 
     std::string Folder() const { return folder.value_or("plat"); }
 };

@@ -6,9 +6,10 @@
 
 namespace {
 
+// As the change summaries name a place: "data\cards.dat".
 std::string Shown(const ListedFile& e)
 {
-    return Utf8FromWide(DescribeTarget(e));
+    return Utf8FromWide(JoinFullPath(L"", e.LocalPath, e.FileName).substr(1));
 }
 
 bool SameTime(FileTimeValue a, FileTimeValue b)
