@@ -33,31 +33,6 @@ std::string Text(const std::vector<std::uint8_t>& bytes)
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::string PercentDecoded(const std::string& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-            i += 2;
-        } else {
-            out.push_back(text[i]);
-        }
-    }
-    return out;
-}
-
 // rsync's own rule: a colon before the first slash names another host.
 bool IsRemote(const std::string& where)
 {
@@ -212,7 +187,7 @@ std::optional<std::filesystem::path> CFleet::MasterPathOfUrl(const std::wstring&
     const std::optional<Target> t = TargetOfUrl(Utf8FromWide(url));
     if (!t || t->object.rfind("/releases/", 0) != 0)
         return std::nullopt;
-    const std::string path = PercentDecoded(t->object.substr(1));
+    const std::string path = DecodeUrlPath(t->object.substr(1));
     if (path.find("/../") != std::string::npos)
         return std::nullopt;
     return Root() / PathFromUtf8(path);

@@ -24,6 +24,30 @@
 
 namespace {
 
+// Whether a release file holds the bytes of a file the previous list names,
+// where that file is at hand: below a folder above the previous list, at the
+// path of its address (the fleet's tree, served as it lies).
+std::optional<bool> SameBytes(const std::filesystem::path& file, const std::filesystem::path& previousList,
+                              const ListedFile& before)
+{
+    const std::optional<Target> t = TargetOfUrl(Utf8FromWide(before.URL));
+    if (!t || t->object.size() < 2 || t->object.find("/../") != std::string::npos)
+        return std::nullopt;
+    const std::filesystem::path tail = PathFromUtf8(DecodeUrlPath(t->object.substr(1)));
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::absolute(previousList, ec).parent_path();
+    for (int up = 0; up < 4 && !folder.empty(); ++up, folder = folder.parent_path()) {
+        std::vector<std::uint8_t> a;
+        std::vector<std::uint8_t> b;
+        if (std::filesystem::is_regular_file(folder / tail, ec))
+            return ReadWholeFile(folder / tail, a) && ReadWholeFile(file, b) ? std::optional<bool>(a == b)
+                                                                            : std::nullopt;
+        if (folder == folder.parent_path())
+            break;
+    }
+    return std::nullopt;
+}
+
 std::string Joined(const std::vector<std::string>& names)
 {
     std::string out;
@@ -161,6 +185,9 @@ int PublishZorvane(const Arguments& a)
         input.next = &entries;
         input.servedPublished = &previous;
         input.served = &previous;
+        input.sameBytes = [&](const ListedFile& next, const ListedFile& before) {
+            return SameBytes(release / PathFromUtf8(next.sourcePath), PathFromUtf8(*a.previous), before);
+        };
         const auto now = std::chrono::system_clock::now().time_since_epoch();
         input.when = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(now).count(), 0);
         live = GoLiveList(input);
