@@ -218,10 +218,13 @@ TEST_F(VexaPublishCliTest, BadInputIsReportedWithFileAndLine)
     EXPECT_NE(m_output.find("--previous does not apply to check"), std::string::npos) << m_output;
     EXPECT_EQ(Run("publish zorvane " + Quote(m_dir / "release") + " r.txt --folder plat"), 2);
     EXPECT_NE(m_output.find("--folder does not apply to publish zorvane"), std::string::npos) << m_output;
-    // Help anywhere on the line; the usage names every option.
-    EXPECT_EQ(Run("verify --help"), 0);
-    for (const char* option : {"--output", "--previous", "--folder", "--install-folder-length", "--timeout",
-                               "--release", "plan CLIENT_DIR"})
+    // Help anywhere on the line: the usage names every command, a command's help its options.
+    EXPECT_EQ(Run("--help"), 0);
+    for (const char* command : {"publish zorvane", "publish quillet", "copy quillet", "check FILE", "verify Update.xml",
+                                "plan CLIENT_DIR"})
+        EXPECT_NE(m_output.find(command), std::string::npos) << command;
+    EXPECT_EQ(Run("verify " + Quote(m_dir / "x.list") + " --help"), 0);
+    for (const char* option : {"--folder NAME", "--release DIR", "--timeout SECONDS"})
         EXPECT_NE(m_output.find(option), std::string::npos) << option;
 
     const auto broken = m_dir / "broken.xml";
