@@ -107,6 +107,7 @@ private:
     void MakeDirectoryPath(const std::string& path);
     void Pause(DWORD ms);
     bool Fetch(const EntryTarget& target);
+    void RemoveStalePartsBeside(const std::vector<FileEntry>& remote);
 
     std::string m_folder;
     std::string m_host;

@@ -45,6 +45,27 @@ std::wstring SmallFolder(const std::wstring& name)
     return FreshFolder(disk + L"\\" + name);
 }
 
+std::wstring JoinedFolder()
+{
+    const std::wstring joined = Root() + L"\\joined";
+    std::uint64_t free = 0, total = 0;
+    if (Root().empty() || !FreeBytes(joined + L"\\data", free, total) || total > kLargest)
+        return std::wstring();
+    for (const std::wstring& folder : {joined, joined + L"\\data"}) {
+        WIN32_FIND_DATAW data;
+        HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            const std::wstring name = data.cFileName;
+            if (name != L"." && name != L".." && !(folder == joined && name == L"data"))
+                RemoveTree(folder + L"\\" + name);
+        } while (::FindNextFileW(find, &data));
+        ::FindClose(find);
+    }
+    return joined;
+}
+
 ReadOnlyFolder ReadOnlyPair(const std::wstring& name)
 {
     if (Root().empty())
