@@ -671,7 +671,8 @@ protected:
     void SetUp() override { m_dlg = std::make_unique<CUpdateDlg>(L"x", L"y"); }
 
     // A transfer at the head of the queue, as the running one is; a second one
-    // behind it keeps the queue from running empty (which would start the hall).
+    // behind it keeps the queue from running empty (which would start the hall),
+    // and counts as started, so that the end of the first starts nothing.
     CInetFile* Finished(const std::wstring& name, std::int32_t kind = KIND_FILE)
     {
         auto* t = new CInetFile;
@@ -679,7 +680,9 @@ protected:
         t->TargetPath = m_folder / name;
         t->FileName = name;
         m_dlg->Tasks().PushBack(t);
-        m_dlg->Tasks().PushBack(new CInetFile);
+        auto* next = new CInetFile;
+        next->StartCount = 1;
+        m_dlg->Tasks().PushBack(next);
         return t;
     }
 

@@ -314,6 +314,10 @@ LRESULT CUpdateDlg::OnTransferDone(WPARAM, LPARAM lParam)
         LaunchHall();
         PostQuit();
     }
+    // The next transfer starts as soon as this completion has been handled, not
+    // on the next tick: an update of many small files would otherwise wait a tick
+    // per file. The order, the texts and the counts are the tick's.
+    ScheduleNext();
     return 0;
 }
 
