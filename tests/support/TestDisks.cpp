@@ -51,17 +51,15 @@ std::wstring JoinedFolder()
     std::uint64_t free = 0, total = 0;
     if (Root().empty() || !FreeBytes(joined + L"\\data", free, total) || total > kLargest)
         return std::wstring();
-    for (const std::wstring& folder : {joined, joined + L"\\data"}) {
-        WIN32_FIND_DATAW data;
+    // Everything goes but the link itself (and what it leads to is emptied).
+    WIN32_FIND_DATAW data;
+    for (const std::wstring& folder : {joined + L"\\data", joined}) {
         HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            const std::wstring name = data.cFileName;
-            if (name != L"." && name != L".." && !(folder == joined && name == L"data"))
-                RemoveTree(folder + L"\\" + name);
-        } while (::FindNextFileW(find, &data));
-        ::FindClose(find);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &data))
+            if (data.cFileName[0] != L'.' && (folder != joined || std::wstring(data.cFileName) != L"data"))
+                RemoveTree(folder + L"\\" + data.cFileName);
+        if (find != INVALID_HANDLE_VALUE)
+            ::FindClose(find);
     }
     return joined;
 }

@@ -540,34 +540,32 @@ TEST_F(SessionTest, AnAllocationThatFailsInAHandlerIsToldOnceAndEndsTheSession)
     EXPECT_EQ(NewHallStarts(), 0);
 }
 
-TEST_F(SessionTest, MemoryRunningOutWhileTheListIsReadIsToldAndEndsTheSession)
+TEST_F(SessionTest, MemoryRunningOutAtOtherMomentsIsToldOnceAndEndsWithoutTheHall)
 {
-    Publish({{"a.dll", "a"}, {"b.dll", "b"}});
-    StarvedDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
-    // The first entry that the list's reading makes cannot be had.
-    dlg.rule = {WM_TRANSFER_DONE, KIND_UPDATE_LIST, sizeof(CFileEntry), 1, true};
-    Run(dlg, 15000);
-    StopFailingAllocations();
-    std::vector<SeenBox> boxes = Boxes();
-    ASSERT_EQ(boxes.size(), 1u) << "the window waited without a word";
-    EXPECT_EQ(boxes[0].text, L"系统资源不足，更新未完成");
-    EXPECT_EQ(m_server.RequestCount("/files/a.dll"), 0u);
-    EXPECT_EQ(NewHallStarts(), 0);
-}
-
-TEST_F(SessionTest, AFaultToldWhileTheLastFileArrivesEndsWithoutTheHall)
-{
-    Publish({{"a.dll", std::string(500, 'a')}});
-    StarvedDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
-    // The notice of the file's only block fails for want of memory; its
-    // completion is handled while the user reads of the fault.
-    dlg.rule = {WM_TRANSFER_PROGRESS, KIND_FILE, 0, 1, false};
-    Run(dlg);
-    StopFailingAllocations();
-    ASSERT_EQ(Boxes().size(), 1u);
-    EXPECT_EQ(Boxes()[0].text, L"系统资源不足，更新未完成");
-    EXPECT_NE(dlg.Status(), L"更新完毕");
-    EXPECT_EQ(NewHallStarts(), 0);
+    const struct {
+        const char* moment;
+        StarvedDlg::Rule rule;
+    } rows[] = {
+        // The first entry that the reading of the list makes cannot be had.
+        {"while the list is read", {WM_TRANSFER_DONE, KIND_UPDATE_LIST, sizeof(CFileEntry), 1, true}},
+        // The notice of the last file's only block fails; the file's completion
+        // is handled while the user reads of the fault.
+        {"at the last file's block", {WM_TRANSFER_PROGRESS, KIND_FILE, 0, 1, false}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.moment);
+        m_boxes.clear();
+        m_hallStartsBefore = HallStarts();
+        Publish({{"a.dll", std::string(500, 'a')}});
+        StarvedDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+        dlg.rule = row.rule;
+        Run(dlg, 15000);
+        StopFailingAllocations();
+        ASSERT_EQ(Boxes().size(), 1u) << "the window waited without a word";
+        EXPECT_EQ(Boxes()[0].text, L"系统资源不足，更新未完成");
+        EXPECT_NE(dlg.Status(), L"更新完毕");
+        EXPECT_EQ(NewHallStarts(), 0);
+    }
 }
 
 TEST_F(SessionTest, WhatEarlierRunsSetAsideIsRemovedOnceItsFileIsInPlace)
