@@ -16,8 +16,9 @@
 namespace {
 
 // Guards busy, the transfer thread, the owner link of every transfer and the
-// hook calls; never held across a call into a file or the network. Never destroyed: a transfer thread that was given up may still wake
-// while the process runs its exit handlers, and it takes this lock first.
+// hook calls; never held across a call into a file or the network. Never
+// destroyed: a transfer thread that was given up may still wake while the
+// process runs its exit handlers, and it takes this lock first.
 CCriticalSection& TransferLock()
 {
     static CCriticalSection* lock = new CCriticalSection;
