@@ -23,21 +23,19 @@ std::vector<std::wstring> SplitCommandLine(std::wstring_view line)
     std::vector<std::wstring> args;
     size_t i = 0;
 
-    // The program's name: quotes group, backslashes are plain characters.
-    std::wstring name;
-    bool quoted = false;
-    while (i < line.size()) {
-        wchar_t c = line[i];
-        if (c == L'"') {
-            quoted = !quoted;
-        } else if ((c == L' ' || c == L'\t') && !quoted) {
-            break;
-        } else {
-            name += c;
-        }
-        ++i;
+    // The program's name, by the platform's rule: a quoted name ends at its
+    // closing quote (the next argument may follow at once), any other at the
+    // first blank or tab. Backslashes are plain characters.
+    if (!line.empty() && line[0] == L'"') {
+        const size_t close = line.find(L'"', 1);
+        i = close == std::wstring_view::npos ? line.size() : close + 1;
+        args.emplace_back(line.substr(1, (close == std::wstring_view::npos ? line.size() : close) - 1));
+    } else {
+        while (i < line.size() && line[i] != L' ' && line[i] != L'\t')
+            ++i;
+        args.emplace_back(line.substr(0, i));
     }
-    args.push_back(name);
+    bool quoted = false;
 
     for (;;) {
         while (i < line.size() && (line[i] == L' ' || line[i] == L'\t'))

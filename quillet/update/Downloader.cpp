@@ -9,13 +9,16 @@
 #include <string_view>
 #include <vector>
 
+#include "CodePageText.h"
 #include "CriticalSection.h"
+#include "SystemCodePage.h"
 
 namespace {
 
 // Guards busy, the transfer thread, the owner link of every transfer and the
-// hook calls. Never destroyed: a transfer thread that was given up may still wake
-// while the process runs its exit handlers, and it takes this lock first.
+// hook calls; never held across a call into a file or the network. Never
+// destroyed: a transfer thread that was given up may still wake while the
+// process runs its exit handlers, and it takes this lock first.
 CCriticalSection& TransferLock()
 {
     static CCriticalSection* lock = new CCriticalSection;
@@ -58,6 +61,13 @@ std::string WithSeparator(const std::string& folder)
     if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/')
         prefix.push_back('\\');
     return prefix;
+}
+
+// The folder of a local path, with its separator; "" for a bare name.
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t separator = FindLastSeparator(path, true, SystemLeadBytes());
+    return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
 // Creates a file of a name of its own in folder ("" is the current one) for a body
@@ -117,7 +127,6 @@ struct TransferState {
     CKernelHandle ended{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     bool result = false;
     bool cut = false; // the body ended before its Content-Length
-    std::string partFolder;
     CTransferMeter meter;
     std::vector<char> block = std::vector<char>(TRANSFER_BLOCK);
 
@@ -139,8 +148,18 @@ CDownloader::~CDownloader()
 
 void CDownloader::RequestCancel()
 {
+    // The flag and a wake-up, nothing that waits (not even for the transfer lock,
+    // which a transfer thread may hold while a hook runs): whoever stops the run
+    // goes on at once to its timed wait. The fetching thread gives its transfer
+    // up as soon as it wakes.
     m_cancel = true;
-    Abandon();
+    ::SetEvent(m_wake.Get());
+}
+
+void CDownloader::ClearCancel() noexcept
+{
+    m_cancel = false;
+    ::ResetEvent(m_wake.Get());
 }
 
 void CDownloader::Abandon()
@@ -162,9 +181,9 @@ void CDownloader::OnStatus(int, const char*)
 {
 }
 
-void CDownloader::RemoveStaleParts() const
+void CDownloader::RemoveStaleParts(const std::string& folder)
 {
-    const std::string prefix = WithSeparator(m_partFolder);
+    const std::string prefix = WithSeparator(folder);
     WIN32_FIND_DATAA data;
     HANDLE find = ::FindFirstFileA((prefix + kPartPattern).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
@@ -209,7 +228,6 @@ bool CDownloader::FetchFile(std::string& urlPath, const std::string& localPath)
     state->link = m_link;
     state->urlPath = m_urlPath;
     state->localPath = m_localPath;
-    state->partFolder = m_partFolder;
     state->meter.Reset(Now());
     {
         CScopedLock lock(TransferLock());
@@ -231,6 +249,10 @@ bool CDownloader::FetchFile(std::string& urlPath, const std::string& localPath)
     CKernelHandle finished;
     bool result = false;
     for (;;) {
+        if (m_cancel) {
+            Abandon();
+            return false;
+        }
         {
             CScopedLock lock(TransferLock());
             if (!state->owner)
@@ -243,10 +265,11 @@ bool CDownloader::FetchFile(std::string& urlPath, const std::string& localPath)
                 break;
             }
         }
-        // Polled every kPollMs; the end of the transfer cuts the wait short, so
-        // that a run of many small files does not wait a poll for each.
-        if (state->ended)
-            ::WaitForSingleObject(state->ended.Get(), kPollMs);
+        // Polled every kPollMs; the end of the transfer or a stop request cuts the
+        // wait short, so that a run of many small files does not wait a poll for each.
+        const HANDLE wake[2] = {m_wake.Get(), state->ended.Get()};
+        if (wake[0] && wake[1])
+            ::WaitForMultipleObjects(2, wake, FALSE, kPollMs);
         else
             ::Sleep(kPollMs);
     }
@@ -279,9 +302,12 @@ unsigned __stdcall CDownloader::TransferEntry(void* parameter)
 bool TransferState::Run()
 {
     CCriticalSection& cs = TransferLock();
-    // Each step that reaches the owner (a hook, its counters, its clock) or that
-    // must not happen for an abandoned transfer (opening the request, creating or
-    // writing the file) runs under the lock and first checks the owner link.
+    // Each step that reaches the owner (a hook, its counters, its clock) runs under
+    // the lock and first checks the owner link. Calls into the network and the
+    // file system run without it: one that blocks (a dropped share, a removed
+    // disk) must never keep the owner from giving the transfer up. What they touch
+    // is this transfer's own (its request, its part file), and the connection is
+    // kept open by the link it holds.
     {
         CScopedLock lock(cs);
         if (!owner)
@@ -289,11 +315,11 @@ bool TransferState::Run()
         owner->OnStatus(NOTIFY_FETCH_BEGIN, localPath.c_str());
         if (!owner || !link)
             return false;
-        request = ::HttpOpenRequestA(link->connection.Get(), "GET", urlPath.c_str(), "HTTP/1.0", nullptr, nullptr,
-                                     INTERNET_FLAG_NO_CACHE_WRITE, 0);
-        if (!request)
-            return false;
     }
+    request = ::HttpOpenRequestA(link->connection.Get(), "GET", urlPath.c_str(), "HTTP/1.0", nullptr, nullptr,
+                                 INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    if (!request)
+        return false;
     HINTERNET h = request;
 
     if (!::HttpSendRequestA(h, nullptr, 0, nullptr, 0))
@@ -313,8 +339,10 @@ bool TransferState::Run()
         return false;
     const std::uint64_t contentLength = ParseDecimal(std::string_view(length, size));
 
-    // The body grows in a part file of its own and replaces the target only once
-    // it is whole: on every failure the part is removed, and the file it was to
+    // The body grows in a part file of its own beside the target and replaces
+    // the target only once it is whole, by a rename within that folder (never a
+    // copy over the installed file, which a full disk or a kill would leave cut
+    // short): on every failure the part is removed, and the file it was to
     // replace stays as it was.
     struct PartFile {
         CKernelHandle handle;
@@ -333,25 +361,25 @@ bool TransferState::Run()
             return false;
         owner->m_contentLength = contentLength > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(contentLength);
         owner->m_bytesReceived = 0;
-        HANDLE file = CreatePartFile(partFolder, part.path);
-        if (file == INVALID_HANDLE_VALUE)
-            return false;
-        part.handle.Reset(file);
     }
+    HANDLE file = CreatePartFile(FolderOf(localPath), part.path);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    part.handle.Reset(file);
 
     std::uint64_t local = 0;
     for (;;) {
         DWORD n = 0;
         if (!::InternetReadFile(h, block.data(), static_cast<DWORD>(block.size()), &n) || n == 0)
             break;
-        CScopedLock lock(cs);
-        if (!owner)
-            return false;
         // A write that fails (a full disk) fails the transfer: the file is not what was sent.
         DWORD written = 0;
         if (!::WriteFile(part.handle.Get(), block.data(), n, &written, nullptr) || written != n)
             return false;
         local += n;
+        CScopedLock lock(cs);
+        if (!owner)
+            return false;
         owner->m_bytesReceived = static_cast<std::uint32_t>(local);
         const CDownloader* clock = owner;
         bool progressDue = meter.OnBlock(local, [clock] { return clock->Now(); });
@@ -377,18 +405,19 @@ bool TransferState::Run()
     // when the copy updates the updater) may hold its file for a moment: a file in
     // use is tried again for a while before the fetch fails.
     for (int attempt = 0;; ++attempt) {
-        DWORD error = 0;
         {
             CScopedLock lock(cs);
             if (!owner)
-                return false;
-            if (::MoveFileExA(part.path.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-                part.done = true;
-                owner->OnStatus(NOTIFY_FETCH_END, localPath.c_str());
-                return true;
-            }
-            error = ::GetLastError();
+                return false; // given up: the part goes, the installed file stays
         }
+        if (::MoveFileExA(part.path.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            part.done = true;
+            CScopedLock lock(cs);
+            if (owner)
+                owner->OnStatus(NOTIFY_FETCH_END, localPath.c_str());
+            return true;
+        }
+        const DWORD error = ::GetLastError();
         if (attempt == kMoveAttempts || !MoveMayWork(error, localPath))
             return false;
         ::Sleep(kMoveRetryMs);

@@ -39,9 +39,10 @@ struct CInternetLink {
 // A call into WinINet that waits for the network cannot always be woken (closing
 // its request handle does not wake it everywhere), so nobody ever waits for a
 // transfer thread that may be blocked. The transfer's state lives in a shared
-// record; the owner can give the transfer up at any moment (RequestCancel, a new
-// fetch, the destructor) by marking the record abandoned under the process-wide
-// lock. From then on the transfer thread touches nothing of the owner: when it
+// record; the fetching thread gives the transfer up (after RequestCancel, on a
+// new fetch, in the destructor) by marking the record abandoned under the
+// process-wide lock, which no thread holds across a call into a file or the
+// network. From then on the transfer thread touches nothing of the owner: when it
 // wakes it closes its own request and file and ends. Its request handle is
 // closed by that thread alone, so that a handle value the system hands out again
 // can never be read by a thread that was given up.
@@ -63,22 +64,18 @@ public:
 
     // Blocking. True when the server answered 200 with a Content-Length, the whole
     // body arrived and replaced the local file. Every "\" of the URL path becomes
-    // "/" before it is sent. The body grows in a part file of a name of its own in
-    // the part folder and replaces the local file only once it is whole; on every
-    // failure the local file stays as it was. False at once when the transfer is
-    // given up (RequestCancel).
+    // "/" before it is sent. The body grows in a part file of a name of its own
+    // beside the local file and replaces it only once it is whole, by a rename in
+    // that folder; on every failure the local file stays as it was. False as soon
+    // as the transfer is given up (RequestCancel).
     bool FetchFile(std::string& urlPath, const std::string& localPath);
     // Whether the last FetchFile failed because the body ended before its
     // Content-Length (a connection that broke), which another try may mend.
     bool LastFetchWasCut() const noexcept { return m_lastFetchCut; }
 
-    // Where bodies grow until they are whole; "" (the default) is the current
-    // folder. On the volume of the files they replace, so that the replacement is
-    // a rename.
-    void SetPartFolder(std::string folder) { m_partFolder = std::move(folder); }
-    // Deletes the part files in the part folder that no transfer writes any more:
-    // what remains of transfers given up when their process ended.
-    void RemoveStaleParts() const;
+    // Deletes the part files in folder ("" is the current one) that no transfer
+    // writes any more: what remains of transfers given up when their process ended.
+    static void RemoveStaleParts(const std::string& folder);
 
     // Counters of the current transfer, read by the progress panel.
     std::uint32_t ContentLength() const noexcept { return m_contentLength.load(std::memory_order_relaxed); }
@@ -89,12 +86,13 @@ public:
     void SetLink(std::shared_ptr<CInternetLink> link) noexcept { m_link = std::move(link); }
     HINTERNET Connection() const noexcept { return m_link ? m_link->connection.Get() : nullptr; }
 
-    // From any thread, without waiting: the running transfer is given up (its
-    // FetchFile answers false within one poll), and no further fetch starts until
-    // ClearCancel. No hook is called once this has returned.
+    // From any thread, without waiting for anything: the fetching thread gives
+    // the running transfer up as soon as it wakes (its FetchFile answers false),
+    // and no further fetch starts until ClearCancel. No hook is called once that
+    // FetchFile has returned.
     void RequestCancel();
     bool Cancelled() const noexcept { return m_cancel.load(); }
-    void ClearCancel() noexcept { m_cancel = false; }
+    void ClearCancel() noexcept;
 
 protected:
     // The flag behind RequestCancel, for long steps of a subclass to watch.
@@ -113,12 +111,13 @@ private:
     std::shared_ptr<CInternetLink> m_link; // opened by the update run
     std::string m_urlPath;
     std::string m_localPath;
-    std::string m_partFolder;
     bool m_lastFetchCut = false;
     // Under the process-wide lock: the running transfer and its thread.
     std::shared_ptr<TransferState> m_transfer;
     CKernelHandle m_thread;
     std::atomic<bool> m_cancel{false}; // sticky, from RequestCancel
+    // Set with m_cancel, so that a fetch waiting for its transfer wakes at once.
+    CKernelHandle m_wake{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::atomic<std::uint32_t> m_speed{0};
     std::atomic<std::uint32_t> m_contentLength{0};
     std::atomic<std::uint32_t> m_bytesReceived{0};

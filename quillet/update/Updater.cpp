@@ -2,12 +2,15 @@
 
 #include <process.h>
 
+#include <unordered_set>
+
+#include "CodePageText.h"
 #include "StartupRules.h"
 #include "SystemCodePage.h"
 #include "WinApp.h"
 
 namespace {
-// Where the run keeps its files: the file list and the bodies that are not yet whole.
+// Where the run keeps the file list.
 const char kWorkFolder[] = "updatetmp";
 } // namespace
 
@@ -190,10 +193,6 @@ bool CUpdater::RunUpdate()
 
     ::CreateDirectoryA(kWorkFolder, nullptr);
     ::CreateDirectoryA((std::string(kWorkFolder) + "/" + m_folder).c_str(), nullptr);
-    // Bodies grow in the work folder, under names nothing else uses; what is left
-    // of runs that ended during a download goes.
-    SetPartFolder(kWorkFolder);
-    RemoveStaleParts();
 
     std::optional<EntryTarget> list = FileListTarget(m_folder);
     if (!list || !Fetch(*list)) {
@@ -204,6 +203,9 @@ bool CUpdater::RunUpdate()
     // Each step ends early when the window is gone; its result is then not used.
     const StopFlag* stop = &CancelFlag();
     std::vector<FileEntry> remote = ReadFileList(list->localPath.c_str(), stop);
+    if (Cancelled())
+        return false;
+    RemoveStalePartsBeside(remote);
     if (Cancelled())
         return false;
     std::vector<FileEntry> local = BuildLocalList(remote, m_programFolder, stop);
@@ -235,6 +237,37 @@ bool CUpdater::RunUpdate()
     Invalidate(AREA_COMPLETION);
     Pause(1000);
     return true;
+}
+
+void CUpdater::RemoveStalePartsBeside(const std::vector<FileEntry>& remote)
+{
+    // Bodies grow beside the files they replace: what is left of runs that ended
+    // during a download lies in the folders of the listed files (and in the
+    // program folder, and the work folder, where the file list grows and where
+    // parts grew before).
+    const CLeadBytes& leads = SystemLeadBytes();
+    std::vector<std::string> folders{std::string(), kWorkFolder, std::string(kWorkFolder) + "\\" + m_folder};
+    std::unordered_set<std::string> seen{std::string()};
+    std::string last;
+    for (const FileEntry& entry : remote) {
+        if (IsSkippedEntry(entry))
+            continue;
+        std::optional<EntryTarget> target = TargetOf(entry, m_folder);
+        if (!target)
+            continue;
+        const std::size_t separator = FindLastSeparator(target->localPath, true, leads);
+        std::string folder = separator == std::string::npos ? std::string() : target->localPath.substr(0, separator);
+        if (folder == last)
+            continue;
+        last = folder;
+        if (seen.insert(FoldCase(folder, leads)).second)
+            folders.push_back(std::move(folder));
+    }
+    for (const std::string& folder : folders) {
+        if (Cancelled())
+            return;
+        RemoveStaleParts(folder);
+    }
 }
 
 bool CUpdater::Fetch(const EntryTarget& target)

@@ -66,8 +66,9 @@ public:
     bool HasUpdateThread() const noexcept { return static_cast<bool>(m_updateThread); }
     // Waits for the update thread to end by itself (for callers that know it will).
     bool WaitUpdateThread(DWORD timeoutMs);
-    // Asks the thread to stop and waits for it, at most waitMs. A running transfer
-    // is given up at once (its thread may stay blocked in the network; it touches
+    // Asks the thread to stop and waits for it, at most waitMs; asking waits for
+    // nothing, so the timed wait always comes. A running transfer is given up at
+    // once (its thread may stay blocked in the network or a file; it touches
     // nothing of ours), and every long step of the run (reading the list, summing
     // the local files, comparing) watches the request, so the thread ends within
     // one poll or one block of a file. The stopped run posts nothing and writes no
@@ -107,6 +108,7 @@ private:
     void MakeDirectoryPath(const std::string& path);
     void Pause(DWORD ms);
     bool Fetch(const EntryTarget& target);
+    void RemoveStalePartsBeside(const std::vector<FileEntry>& remote);
 
     std::string m_folder;
     std::string m_host;

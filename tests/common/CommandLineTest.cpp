@@ -37,4 +37,6 @@ TEST(SplitCommandLine, FollowsTheRuntimeQuotingRules)
     EXPECT_EQ(SplitCommandLine(L"p \"\""), (V{L"p", L""}));
     EXPECT_EQ(SplitCommandLine(L"p \t "), (V{L"p"}));
     EXPECT_EQ(SplitCommandLine(L""), (V{L""}));
+    // A quoted program name ends at its closing quote, as the command tail's does.
+    EXPECT_EQ(SplitCommandLine(L"\"C:\\x\\Quillet.san\"12,7"), (V{L"C:\\x\\Quillet.san", L"12,7"}));
 }

@@ -108,7 +108,6 @@ protected:
         m_link = OpenLink(m_server.Port());
         ASSERT_TRUE(m_link->connection);
         m_downloader.SetLink(m_link);
-        m_downloader.SetPartFolder(qtest::Narrow(m_folder.Path()));
     }
 
     std::string LocalPath(const wchar_t* name) const { return qtest::Narrow(m_folder / name); }
@@ -288,7 +287,6 @@ TEST_F(DownloaderTest, ABodyCutShortFailsAndLeavesTheInstalledFileAsItWas)
         SCOPED_TRACE(c.name.size());
         RecordingDownloader downloader;
         downloader.SetLink(m_link);
-        downloader.SetPartFolder(qtest::Narrow(m_folder.Path()));
         TestRoute route;
         route.generated = 20000;
         route.cutAfter = c.cut; // closed cleanly, Content-Length 20000

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "Crc32.h"
@@ -105,9 +107,20 @@ public:
         return m_overall;
     }
 
+    // From now on the first repaint of the file bar, which the transfer thread
+    // asks for with the transfer lock held, does not return until Release: a
+    // call that hangs, as one into a disk that stopped answering does.
+    void HangAtFileBar() { m_hang = true; }
+    bool Hanging() const { return m_hanging; }
+    void Release() { ::SetEvent(m_released.Get()); }
+
 protected:
     void Invalidate(const Area& area) override
     {
+        if (area.top == AREA_FILE_BAR.top && m_hang.exchange(false)) {
+            m_hanging = true;
+            ::WaitForSingleObject(m_released.Get(), INFINITE);
+        }
         std::lock_guard<std::mutex> lock(m_mutex);
         if (area.top == AREA_OVERALL_BAR.top && area.left == AREA_OVERALL_BAR.left &&
             area.height == AREA_OVERALL_BAR.height) {
@@ -121,6 +134,9 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_lines;
     std::vector<std::int32_t> m_overall;
+    std::atomic<bool> m_hang{false};
+    std::atomic<bool> m_hanging{false};
+    CKernelHandle m_released{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 std::int32_t CrcOf(const std::string& data)
@@ -233,12 +249,14 @@ TEST_F(UpdaterTest, ASecondEntryThatFailsDoesNotStopTheRun)
 
 TEST_F(UpdaterTest, PartsLeftByARunThatEndedDuringADownloadAreRemoved)
 {
-    ASSERT_TRUE(::CreateDirectoryW((m_folder / L"updatetmp").c_str(), nullptr));
-    ASSERT_TRUE(WriteWholeFile(m_folder / L"updatetmp\\~1a-2b.part", "left"));
-    ASSERT_TRUE(WriteWholeFile(m_folder / L"updatetmp\\~3c-4d.part", "just closed"));
-    ASSERT_TRUE(WriteWholeFile(m_folder / L"updatetmp\\~notes.part", "not a part's name"));
+    // Parts grow beside the listed files.
+    ASSERT_TRUE(::CreateDirectoryW((m_folder / L"sub").c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"sub\\b.dat", "b"));
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"sub\\~1a-2b.part", "left"));
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"sub\\~3c-4d.part", "just closed"));
+    ASSERT_TRUE(WriteWholeFile(m_folder / L"sub\\~notes.part", "not a part's name"));
     // The left one was last written an hour ago.
-    HANDLE h = ::CreateFileW((m_folder / L"updatetmp\\~1a-2b.part").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+    HANDLE h = ::CreateFileW((m_folder / L"sub\\~1a-2b.part").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
                              OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     FILETIME now;
@@ -248,11 +266,11 @@ TEST_F(UpdaterTest, PartsLeftByARunThatEndedDuringADownloadAreRemoved)
     FILETIME hourAgo{t.LowPart, t.HighPart};
     ASSERT_TRUE(::SetFileTime(h, nullptr, nullptr, &hourAgo));
     ::CloseHandle(h);
-    ServeList("end\r\n");
+    ServeList("sub:b.dat:" + std::to_string(CrcOf("b")) + "\r\nend\r\n");
     Run();
-    EXPECT_FALSE(FileExistsAt(m_folder / L"updatetmp\\~1a-2b.part"));
-    EXPECT_TRUE(FileExistsAt(m_folder / L"updatetmp\\~3c-4d.part"));
-    EXPECT_TRUE(FileExistsAt(m_folder / L"updatetmp\\~notes.part"));
+    EXPECT_FALSE(FileExistsAt(m_folder / L"sub\\~1a-2b.part"));
+    EXPECT_TRUE(FileExistsAt(m_folder / L"sub\\~3c-4d.part"));
+    EXPECT_TRUE(FileExistsAt(m_folder / L"sub\\~notes.part"));
 }
 
 TEST_F(UpdaterTest, TheEndOfTheThreadPostsOkOnce)
@@ -432,4 +450,20 @@ TEST_F(UpdaterTest, AStoppedRunCanBeFollowedByANewOne)
     Run();
     EXPECT_TRUE(m_updater->UpdateSucceeded());
     EXPECT_EQ(Requests(kListTarget), 2u);
+}
+
+TEST_F(UpdaterTest, StoppingWaitsNoLongerThanAskedWhileATransferHangs)
+{
+    ServeList("end\r\n");
+    m_updater->HangAtFileBar();
+    ASSERT_TRUE(m_updater->PickUpdateServerWith(1, 0));
+    ASSERT_TRUE(qtest::WaitFor([&] { return m_updater->Hanging(); }, 10000));
+    std::thread release([&] {
+        ::Sleep(5000);
+        m_updater->Release();
+    });
+    const DWORD start = ::GetTickCount();
+    EXPECT_FALSE(m_updater->StopUpdateThread(500)); // the run has not ended
+    EXPECT_LT(::GetTickCount() - start, 2000u) << "the stop waited for the hanging call";
+    release.join();
 }

@@ -45,6 +45,25 @@ std::wstring SmallFolder(const std::wstring& name)
     return FreshFolder(disk + L"\\" + name);
 }
 
+std::wstring JoinedFolder()
+{
+    const std::wstring joined = Root() + L"\\joined";
+    std::uint64_t free = 0, total = 0;
+    if (Root().empty() || !FreeBytes(joined + L"\\data", free, total) || total > kLargest)
+        return std::wstring();
+    // Everything goes but the link itself (and what it leads to is emptied).
+    WIN32_FIND_DATAW data;
+    for (const std::wstring& folder : {joined + L"\\data", joined}) {
+        HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &data))
+            if (data.cFileName[0] != L'.' && (folder != joined || std::wstring(data.cFileName) != L"data"))
+                RemoveTree(folder + L"\\" + data.cFileName);
+        if (find != INVALID_HANDLE_VALUE)
+            ::FindClose(find);
+    }
+    return joined;
+}
+
 ReadOnlyFolder ReadOnlyPair(const std::wstring& name)
 {
     if (Root().empty())

@@ -15,6 +15,10 @@ namespace test_disks {
 // on a large disk): a test then skips.
 std::wstring SmallFolder(const std::wstring& name);
 
+// A folder of the large disk, emptied, whose subfolder "data" is the small disk
+// (emptied too); empty when there is none.
+std::wstring JoinedFolder();
+
 // Writes a filler file into the folder until at most "leave" bytes of its disk are
 // free; false when it cannot.
 bool FillLeaving(const std::wstring& folder, std::uint64_t leave);

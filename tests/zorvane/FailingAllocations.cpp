@@ -7,18 +7,20 @@
 #include <new>
 
 namespace {
+// The thread whose allocations fail; ANY_THREAD for all of them, 0 for none.
+constexpr DWORD ANY_THREAD = 0xFFFFFFFFu;
 std::atomic<DWORD> g_thread{0};
 std::size_t g_size = 0;
-int g_skip = 0;
-int g_count = 0;
+std::atomic<int> g_skip{0};
+std::atomic<int> g_count{0};
 } // namespace
 
-void FailAllocations(std::size_t size, int skip, int count)
+void FailAllocations(std::size_t size, int skip, int count, bool anyThread)
 {
     g_size = size;
     g_skip = skip;
     g_count = count;
-    g_thread = ::GetCurrentThreadId();
+    g_thread = anyThread ? ANY_THREAD : ::GetCurrentThreadId();
 }
 
 void StopFailingAllocations()
@@ -28,7 +30,8 @@ void StopFailingAllocations()
 
 void* operator new(std::size_t n)
 {
-    if (g_thread.load(std::memory_order_relaxed) == ::GetCurrentThreadId() && (g_size == 0 || n == g_size)) {
+    const DWORD thread = g_thread.load(std::memory_order_relaxed);
+    if ((thread == ::GetCurrentThreadId() || thread == ANY_THREAD) && (g_size == 0 || n == g_size)) {
         if (g_skip > 0) {
             --g_skip;
         } else if (g_count != 0) {

@@ -167,3 +167,19 @@ TEST(ServerList, TakesNamePipeAddressLines)
     ASSERT_EQ(ParseServerList(longLine).size(), 1u);
     EXPECT_EQ(ParseServerList(longLine)[0].address.size(), 5000u);
 }
+
+TEST(SetAside, NamesAreTheProgramsOwnAndFitWhereverTheDownloadsNameFits)
+{
+    // The platform's limit is on the whole path: a name no longer than the
+    // download's ("<path>.update") fits wherever the download could be written.
+    const std::wstring place = L"C:\\game\\" + std::wstring(240, L'd') + L"\\a.dll";
+    for (unsigned attempt = 0; attempt < SET_ASIDE_NAMES; ++attempt) {
+        const std::wstring aside = SetAsidePath(place, attempt);
+        EXPECT_LE(aside.size(), place.size() + 7) << attempt;
+        EXPECT_NE(aside, attempt > 0 ? SetAsidePath(place, attempt - 1) : place + L".update");
+        EXPECT_EQ(SetAsideOwner(aside), place) << attempt;
+    }
+    // What a search of a folder finds is told apart from the user's own files.
+    for (const wchar_t* other : {L"a.dll", L"a.dll.update", L"a.dll.zvold10", L"a.dll.zvoldx", L".zvold", L"d\\.zvold1"})
+        EXPECT_EQ(SetAsideOwner(other), L"") << testing::PrintToString(std::wstring(other));
+}

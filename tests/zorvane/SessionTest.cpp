@@ -491,19 +491,33 @@ TEST_F(SessionTest, NoticesThatNoTransferOfTheQueueSentChangeNothing)
 
 namespace {
 
-// A session window whose allocations all fail from the completion of its first
-// file on, as when memory runs out in the middle of a session.
+// A session window in which memory runs out at one moment of the session: from
+// the first notice of one kind on, the allocations that the rule picks fail (by
+// default every allocation from the completion of the first file on).
 class StarvedDlg : public CUpdateDlg {
 public:
     using CUpdateDlg::CUpdateDlg;
 
+    struct Rule {
+        UINT notice = WM_TRANSFER_DONE;
+        std::int32_t kind = KIND_FILE;
+        std::size_t size = 0;
+        int count = -1;
+        bool anyThread = false;
+    } rule;
+
 protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override
     {
-        if (message == WM_TRANSFER_DONE && NoticeKind(static_cast<std::uint32_t>(wParam)) == KIND_FILE)
-            FailAllocations(0, 0, -1);
+        if (!m_starved && message == rule.notice && NoticeKind(static_cast<std::uint32_t>(wParam)) == rule.kind) {
+            m_starved = true;
+            FailAllocations(rule.size, 0, rule.count, rule.anyThread);
+        }
         return CUpdateDlg::OnMessage(message, wParam, lParam, result);
     }
+
+private:
+    bool m_starved = false;
 };
 
 } // namespace
@@ -524,6 +538,55 @@ TEST_F(SessionTest, AnAllocationThatFailsInAHandlerIsToldOnceAndEndsTheSession)
     EXPECT_EQ(m_server.RequestCount("/files/b.dll"), 0u);
     EXPECT_NE(dlg.Status(), L"更新完毕");
     EXPECT_EQ(NewHallStarts(), 0);
+}
+
+TEST_F(SessionTest, MemoryRunningOutAtOtherMomentsIsToldOnceAndEndsWithoutTheHall)
+{
+    const struct {
+        const char* moment;
+        StarvedDlg::Rule rule;
+    } rows[] = {
+        // The first entry that the reading of the list makes cannot be had.
+        {"while the list is read", {WM_TRANSFER_DONE, KIND_UPDATE_LIST, sizeof(CFileEntry), 1, true}},
+        // The notice of the last file's only block fails; the file's completion
+        // is handled while the user reads of the fault.
+        {"at the last file's block", {WM_TRANSFER_PROGRESS, KIND_FILE, 0, 1, false}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.moment);
+        m_boxes.clear();
+        m_hallStartsBefore = HallStarts();
+        Publish({{"a.dll", std::string(500, 'a')}});
+        StarvedDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+        dlg.rule = row.rule;
+        Run(dlg, 15000);
+        StopFailingAllocations();
+        ASSERT_EQ(Boxes().size(), 1u) << "the window waited without a word";
+        EXPECT_EQ(Boxes()[0].text, L"系统资源不足，更新未完成");
+        EXPECT_NE(dlg.Status(), L"更新完毕");
+        EXPECT_EQ(NewHallStarts(), 0);
+    }
+}
+
+TEST_F(SessionTest, WhatEarlierRunsSetAsideIsRemovedOnceItsFileIsInPlace)
+{
+    // An earlier run was stopped after current.dll's replacement moved in (its
+    // old copies stayed beside it), another between gone.dll's two moves (only
+    // the old copy is there).
+    ASSERT_TRUE(WriteWholeFile(Local("current.dll"), "current"));
+    const std::vector<std::wstring> leftovers{SetAsidePath(Local("current.dll")), SetAsidePath(Local("current.dll"), 3),
+                                              SetAsidePath(Local("gone.dll"))};
+    for (const std::wstring& leftover : leftovers)
+        ASSERT_TRUE(WriteWholeFile(leftover, "an old copy"));
+    Publish({{"current.dll", "new", false, "<FileDateLow>0</FileDateLow><FileDateHigh>1</FileDateHigh>"},
+             {"gone.dll", "new gone"}});
+    CUpdateDlg dlg(L"http://127.0.0.1:9/serverlist.txt", ListUrl());
+    Run(dlg);
+    EXPECT_EQ(dlg.Status(), L"更新完毕");
+    EXPECT_EQ(ReadWholeFile(Local("current.dll")), "current");
+    EXPECT_EQ(ReadWholeFile(Local("gone.dll")), "new gone");
+    for (const std::wstring& leftover : leftovers)
+        EXPECT_FALSE(FileExistsAt(leftover)) << Utf8(leftover);
 }
 
 TEST_F(SessionTest, AnEntryThatCannotBecomeATransferEndsTheSessionAsIncomplete)
@@ -606,7 +669,8 @@ protected:
     void SetUp() override { m_dlg = std::make_unique<CUpdateDlg>(L"x", L"y"); }
 
     // A transfer at the head of the queue, as the running one is; a second one
-    // behind it keeps the queue from running empty (which would start the hall).
+    // behind it keeps the queue from running empty (which would start the hall),
+    // and counts as started, so that the end of the first starts nothing.
     CInetFile* Finished(const std::wstring& name, std::int32_t kind = KIND_FILE)
     {
         auto* t = new CInetFile;
@@ -614,7 +678,9 @@ protected:
         t->TargetPath = m_folder / name;
         t->FileName = name;
         m_dlg->Tasks().PushBack(t);
-        m_dlg->Tasks().PushBack(new CInetFile);
+        auto* next = new CInetFile;
+        next->StartCount = 1;
+        m_dlg->Tasks().PushBack(next);
         return t;
     }
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 #include <thread>
+#include <unordered_set>
+#include <vector>
 
 #include "ComHolders.h"
 #include "Exception.h"
@@ -25,16 +27,25 @@ std::wstring TempListFile()
     return file;
 }
 
-// Reads a whole text file in the system's ANSI code page.
-bool ReadAnsiText(const std::wstring& path, std::wstring& text)
+// Reads a whole file; false when it cannot be opened.
+bool ReadBytes(const std::wstring& path, std::string& bytes)
 {
     CFile file;
     if (!file.Open(path, CFile::modeRead | CFile::shareDenyNone))
         return false;
-    std::string bytes;
-    char buffer[4096];
+    bytes.clear();
+    char buffer[64 * 1024];
     for (unsigned n; (n = file.Read(buffer, sizeof buffer)) > 0;)
         bytes.append(buffer, n);
+    return true;
+}
+
+// Reads a whole text file in the system's ANSI code page.
+bool ReadAnsiText(const std::wstring& path, std::wstring& text)
+{
+    std::string bytes;
+    if (!ReadBytes(path, bytes))
+        return false;
     text.clear();
     if (bytes.empty())
         return true;
@@ -44,50 +55,95 @@ bool ReadAnsiText(const std::wstring& path, std::wstring& text)
     return true;
 }
 
-} // namespace
-
-std::wstring SetAsidePath(const std::wstring& finalPlace, unsigned attempt)
+// A path as it is compared: the platform's file names ignore case, and either
+// slash separates.
+std::wstring FoldCase(std::wstring path)
 {
-    std::wstring path = finalPlace + L".zorvane-old";
-    if (attempt > 0)
-        path += L"." + std::to_wstring(attempt);
+    if (!path.empty())
+        ::CharLowerBuffW(&path[0], static_cast<DWORD>(path.size()));
+    for (wchar_t& c : path)
+        if (c == L'/')
+            c = L'\\';
     return path;
 }
 
-namespace {
+std::wstring FolderOf(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
 
-// How many set-aside names a final place has: the plain one and numbered ones
-// for when an earlier set-aside is still in use (a program that still runs).
-constexpr unsigned SET_ASIDE_NAMES = 10;
-
-// A set-aside name for finalPlace that no file has. Set-aside files that an
-// earlier run left there (its old program still ran, or it was stopped between
-// two moves) are removed on the way; one still in use is passed over. Empty when
-// every name is taken.
-std::wstring FreeSetAsidePath(const std::wstring& finalPlace)
+// A set-aside name for finalPlace that no file has; empty when every name is
+// taken. A set-aside file that an earlier run left at a name (its old program
+// still ran, or it was stopped between two moves) is removed on the way, and one
+// still in use is passed over. With earlierOnes (the check found such files for
+// this place) every name is tried, so that all of them go.
+std::wstring FreeSetAsidePath(const std::wstring& finalPlace, bool earlierOnes)
 {
     std::wstring free;
     for (unsigned attempt = 0; attempt < SET_ASIDE_NAMES; ++attempt) {
         std::wstring path = SetAsidePath(finalPlace, attempt);
         const bool gone = ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
                           ::GetLastError() == ERROR_FILE_NOT_FOUND;
-        if ((gone || ::DeleteFileW(path.c_str())) && free.empty())
+        if ((gone || ::DeleteFileW(path.c_str())) && free.empty()) {
             free = std::move(path);
+            if (!earlierOnes)
+                break;
+        }
     }
     return free;
 }
 
-// Deletes a file when the scope ends, however it ends.
-class CDeleteOnExit {
-public:
-    explicit CDeleteOnExit(const std::wstring& path) : m_path(path) {}
-    ~CDeleteOnExit() { ::DeleteFileW(m_path.c_str()); }
-    CDeleteOnExit(const CDeleteOnExit&) = delete;
-    CDeleteOnExit& operator=(const CDeleteOnExit&) = delete;
-
-private:
-    const std::wstring& m_path;
-};
+// Set-aside files that earlier runs left beside the listed files (a run stopped
+// between its two moves or before it deleted the old copy, an old program that
+// still ran): those of a file that is in place are removed now (one still in use
+// stays). Answers the places (folded) whose file is missing, so that their
+// set-aside files go once the file is installed.
+std::unordered_set<std::wstring> RemoveEarlierSetAsides(const CUpdateList& list, const std::atomic<bool>& stop)
+{
+    // One search per folder of the listed files; the list's own places are
+    // gathered only when something is found.
+    std::vector<std::wstring> folders;
+    {
+        std::unordered_set<std::wstring> seen;
+        std::wstring last;
+        list.ForEach([&](const CFileEntry& entry) {
+            std::wstring folder = FolderOf(entry.FullPath);
+            if (folder.empty() || folder == last)
+                return;
+            last = folder;
+            if (seen.insert(FoldCase(folder)).second)
+                folders.push_back(std::move(folder));
+        });
+    }
+    std::unordered_set<std::wstring> listed;
+    std::unordered_set<std::wstring> missing;
+    for (const std::wstring& folder : folders) {
+        if (stop)
+            break;
+        WIN32_FIND_DATAW data;
+        HANDLE find = ::FindFirstFileW((folder + L"\\*" + SET_ASIDE_SUFFIX + L"*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            const std::wstring_view owner = SetAsideOwner(data.cFileName);
+            if (owner.empty() || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                continue;
+            if (listed.empty())
+                list.ForEach([&](const CFileEntry& entry) { listed.insert(FoldCase(entry.FullPath)); });
+            const std::wstring place = folder + L"\\" + std::wstring(owner);
+            if (listed.count(FoldCase(place)) == 0)
+                continue;
+            // A file that is in place needs no old copy; one still in use stays.
+            if (::GetFileAttributesW(place.c_str()) != INVALID_FILE_ATTRIBUTES)
+                ::DeleteFileW((folder + L"\\" + data.cFileName).c_str());
+            else
+                missing.insert(FoldCase(place));
+        } while (::FindNextFileW(find, &data));
+        ::FindClose(find);
+    }
+    return missing;
+}
 
 } // namespace
 
@@ -251,11 +307,17 @@ LRESULT CUpdateDlg::OnTransferDone(WPARAM, LPARAM lParam)
         }
     }
 
-    if (m_tasks.Count() == 0 && kind == KIND_FILE) {
+    // A fault that the user was told of ends the session as incomplete, also when
+    // the last file's completion is handled while the message is shown.
+    if (m_tasks.Count() == 0 && kind == KIND_FILE && !m_faulted) {
         SetStatus(TEXT_ALL_DONE);
         LaunchHall();
         PostQuit();
     }
+    // The next transfer starts as soon as this completion has been handled, not
+    // on the next tick: an update of many small files would otherwise wait a tick
+    // per file. The order, the texts and the counts are the tick's.
+    ScheduleNext();
     return 0;
 }
 
@@ -355,18 +417,25 @@ void CUpdateDlg::HandleUpdateList(CInetFile* task, std::uint32_t code)
     }
 
     SetStatus(TextListFetched(task->ServerName));
-    const std::wstring listFile = task->TargetPath;
-    CDeleteOnExit deleteList(listFile);
+    // The list is read whole and its file deleted before the long check: the
+    // close button ends the program at once, and the temporary folder must not
+    // keep the list then.
+    std::string document;
+    const bool read = ReadBytes(task->TargetPath, document);
+    ::DeleteFileW(task->TargetPath.c_str());
 
     // A large client takes seconds to read and check: that runs on a thread of
     // its own while this one keeps the window painting and answering.
     bool loaded = false;
     unsigned count = 0;
     std::uint32_t total = 0;
+    std::unordered_set<std::wstring> leftovers;
     const bool finished = RunBeside([&](const std::atomic<bool>& stop) {
         CComInit com;
-        loaded = m_updateList.Load(listFile, &stop);
+        loaded = read && m_updateList.LoadBytes(document, &stop);
+        std::string().swap(document);
         if (loaded) {
+            leftovers = RemoveEarlierSetAsides(m_updateList, stop);
             count = m_updateList.SelectForUpdate(&stop);
             total = m_updateList.TotalLength();
         }
@@ -374,6 +443,7 @@ void CUpdateDlg::HandleUpdateList(CInetFile* task, std::uint32_t code)
     if (!finished || !loaded)
         return; // the window is ending, or the list is unreadable and the window waits
 
+    m_earlierSetAsides = std::move(leftovers);
     m_fileCount = count;
     m_totalLength = total;
     if (m_fileCount == 0) {
@@ -423,22 +493,26 @@ void CUpdateDlg::HandleFile(CInetFile* task, std::uint32_t code)
         PostQuit();
         return;
     }
+    const bool earlierOnes = !m_earlierSetAsides.empty() && m_earlierSetAsides.count(FoldCase(task->TargetPath)) > 0;
     if (FileExists(task->TargetPath)) {
         // The installed file is set aside, not deleted, until its replacement is in
         // place: a move that fails must not lose it.
-        std::wstring aside = FreeSetAsidePath(task->TargetPath);
+        std::wstring aside = FreeSetAsidePath(task->TargetPath, earlierOnes);
         std::wstring failed = TextDeleteFailed(task->FileName);
         if (aside.empty() || !::MoveFileW(task->TargetPath.c_str(), aside.c_str())) {
             SetStatus(std::move(failed));
             return;
         }
         InstallFile(task, aside);
-    } else {
-        InstallFile(task);
+    } else if (InstallFile(task) && earlierOnes) {
+        // An earlier run was stopped between its two moves: its old copy goes
+        // now that the file is in place.
+        for (unsigned attempt = 0; attempt < SET_ASIDE_NAMES; ++attempt)
+            ::DeleteFileW(SetAsidePath(task->TargetPath, attempt).c_str());
     }
 }
 
-void CUpdateDlg::InstallFile(CInetFile* task, const std::wstring& setAside)
+bool CUpdateDlg::InstallFile(CInetFile* task, const std::wstring& setAside)
 {
     // Every text and name is made before the first move: a failure of memory
     // must not stop the installation between two moves.
@@ -451,7 +525,7 @@ void CUpdateDlg::InstallFile(CInetFile* task, const std::wstring& setAside)
         if (!setAside.empty())
             ::MoveFileW(setAside.c_str(), task->TargetPath.c_str());
         SetStatus(std::move(renameFailed));
-        return;
+        return false;
     }
     if (!setAside.empty() && !::DeleteFileW(setAside.c_str())) {
         // A program that still runs from the old file: remove it when the system
@@ -464,6 +538,7 @@ void CUpdateDlg::InstallFile(CInetFile* task, const std::wstring& setAside)
                         task->ExecutePar.empty() ? nullptr : task->ExecutePar.c_str(), nullptr, SW_SHOW);
     if (task->Register)
         ::ShellExecuteW(nullptr, nullptr, L"regsvr32", parameters.c_str(), nullptr, SW_SHOW);
+    return true;
 }
 
 void CUpdateDlg::HandleServerList(CInetFile* task)

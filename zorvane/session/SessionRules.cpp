@@ -219,3 +219,24 @@ std::vector<ServerListEntry> ParseServerList(std::wstring_view text)
     }
     return entries;
 }
+
+const wchar_t* const SET_ASIDE_SUFFIX = L".zvold";
+
+std::wstring SetAsidePath(const std::wstring& finalPlace, unsigned attempt)
+{
+    std::wstring path = finalPlace + SET_ASIDE_SUFFIX;
+    if (attempt > 0)
+        path += static_cast<wchar_t>(L'0' + attempt % 10);
+    return path;
+}
+
+std::wstring_view SetAsideOwner(std::wstring_view path)
+{
+    const std::wstring_view suffix = SET_ASIDE_SUFFIX;
+    if (!path.empty() && path.back() >= L'1' && path.back() <= L'9')
+        path.remove_suffix(1);
+    if (path.size() <= suffix.size() || path.substr(path.size() - suffix.size()) != suffix)
+        return std::wstring_view();
+    path.remove_suffix(suffix.size());
+    return path.back() == L'\\' ? std::wstring_view() : path;
+}

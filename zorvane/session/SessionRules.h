@@ -109,3 +109,15 @@ struct ServerListEntry {
 };
 // The usable lines of a server-list text, in order.
 std::vector<ServerListEntry> ParseServerList(std::wstring_view text);
+
+// Where the driver puts the file at a final place while its replacement moves
+// in: a name of the program's own beside it (attempt 0, then numbered ones when an
+// earlier one is still in use), never one that a list or a user chose. Each is at
+// most as long as the download's name ("<place>.update"), so that it fits
+// wherever the download could be written.
+constexpr unsigned SET_ASIDE_NAMES = 10;
+extern const wchar_t* const SET_ASIDE_SUFFIX; // ".zvold", then ".zvold1" to ".zvold9"
+std::wstring SetAsidePath(const std::wstring& finalPlace, unsigned attempt = 0);
+// The final place of a set-aside path (or the file name of a set-aside name);
+// empty when it is no set-aside name.
+std::wstring_view SetAsideOwner(std::wstring_view path);

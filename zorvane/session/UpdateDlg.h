@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 
 #include "CriticalSection.h"
 #include "Dialog.h"
@@ -37,10 +38,11 @@ public:
     // Takes the text as it is given (a move), so that setting it cannot fail.
     void SetStatus(std::wstring text);
     void LaunchHall();
-    // Moves a finished download into place and runs or registers it. setAside is
-    // where the driver put the file that was at the final place (empty if none);
-    // it is restored when the move fails and removed when it succeeds.
-    void InstallFile(CInetFile* task, const std::wstring& setAside = std::wstring());
+    // Moves a finished download into place and runs or registers it; true when
+    // it moved. setAside is where the driver put the file that was at the final
+    // place (empty if none); it is restored when the move fails and removed when
+    // it succeeds.
+    bool InstallFile(CInetFile* task, const std::wstring& setAside = std::wstring());
 
     // What the window shows, for tests and painting.
     const std::wstring& Status() const { return m_status; }
@@ -98,6 +100,9 @@ private:
     bool m_ending = false;  // a quit request was posted: no transfer starts any more
     bool m_faulted = false; // the user was told of a failure of memory or resources
     CRateMeter m_rateMeter;
+    // The places (case folded) of listed files that were missing while set-aside
+    // files of earlier runs lay beside them: those go once the file is in place.
+    std::unordered_set<std::wstring> m_earlierSetAsides;
     CCriticalSection m_sessionLock;
     CServerList m_servers;
     CUpdateList m_updateList;
@@ -116,8 +121,3 @@ private:
     DWORD m_lastTrayTick = 0;  // when the shell was last told a tray frame
     DWORD m_lastPaintTick = 0; // when the window was last painted
 };
-
-// Where the driver puts the file at a final place while its replacement moves
-// in: a name of the program's own beside it (attempt 0, then numbered ones when an
-// earlier one is still in use), never one that a list or a user chose.
-std::wstring SetAsidePath(const std::wstring& finalPlace, unsigned attempt = 0);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstring>
 #include <string>
 
 // Owners for what COM hands out: an interface pointer, a BSTR, a VARIANT. Each
@@ -92,6 +93,27 @@ public:
             return false;
         V_VT(&m_v) = VT_BSTR;
         V_BSTR(&m_v) = s;
+        return true;
+    }
+
+    // Holds a copy of the bytes as an array variant (a document to parse);
+    // false when it cannot be allocated.
+    bool SetBytes(const std::string& bytes) noexcept
+    {
+        ::VariantClear(&m_v);
+        SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+        if (!array)
+            return false;
+        void* data = nullptr;
+        if (FAILED(::SafeArrayAccessData(array, &data))) {
+            ::SafeArrayDestroy(array);
+            return false;
+        }
+        if (!bytes.empty())
+            std::memcpy(data, bytes.data(), bytes.size());
+        ::SafeArrayUnaccessData(array);
+        V_VT(&m_v) = VT_ARRAY | VT_UI1;
+        V_ARRAY(&m_v) = array;
         return true;
     }
 

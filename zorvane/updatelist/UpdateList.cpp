@@ -76,31 +76,44 @@ const std::wstring& CUpdateList::BaseFolderFor(const std::wstring& installDir) c
 bool CUpdateList::Load(const std::wstring& path, const std::atomic<bool>* stop)
 {
     Clear();
+    CVariant source;
+    if (!source.SetString(path))
+        throw std::bad_alloc();
     std::lock_guard<CCriticalSection> guard(Mutex());
-    try {
-        return LoadDocument(path, stop);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    return LoadDocument(source.Get(), stop);
 }
 
-bool CUpdateList::LoadDocument(const std::wstring& path, const std::atomic<bool>* stop)
+bool CUpdateList::LoadBytes(const std::string& document, const std::atomic<bool>* stop)
 {
+    Clear();
+    CVariant source;
+    if (!source.SetBytes(document))
+        throw std::bad_alloc();
+    std::lock_guard<CCriticalSection> guard(Mutex());
+    return LoadDocument(source.Get(), stop);
+}
+
+bool CUpdateList::LoadDocument(VARIANT& source, const std::atomic<bool>* stop)
+{
+    // Memory that runs out on the way is told as such, not as a list that
+    // cannot be read (after which the window would wait to be closed).
+    auto failed = [](HRESULT hr) {
+        if (hr == E_OUTOFMEMORY)
+            throw std::bad_alloc();
+        return FAILED(hr);
+    };
     CComPtr<IXMLDOMDocument> document;
-    if (FAILED(::CoCreateInstance(CLSID_DOM_DOCUMENT, nullptr, CLSCTX_INPROC_SERVER, IID_XML_DOM_DOCUMENT,
+    if (failed(::CoCreateInstance(CLSID_DOM_DOCUMENT, nullptr, CLSCTX_INPROC_SERVER, IID_XML_DOM_DOCUMENT,
                                   document.ReceiveVoid())) ||
         !document)
         return false;
     // The list names local files only: nothing outside the document is fetched
     // or checked while it is read.
-    if (FAILED(document->put_async(VARIANT_FALSE)) || FAILED(document->put_resolveExternals(VARIANT_FALSE)) ||
-        FAILED(document->put_validateOnParse(VARIANT_FALSE)))
-        return false;
-    CVariant source;
-    if (!source.SetString(path))
+    if (failed(document->put_async(VARIANT_FALSE)) || failed(document->put_resolveExternals(VARIANT_FALSE)) ||
+        failed(document->put_validateOnParse(VARIANT_FALSE)))
         return false;
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    if (FAILED(document->load(source.Get(), &loaded)) || loaded != VARIANT_TRUE)
+    if (failed(document->load(source, &loaded)) || loaded != VARIANT_TRUE)
         return false;
 
     CComPtr<IXMLDOMElement> root;
@@ -127,13 +140,11 @@ bool CUpdateList::LoadDocument(const std::wstring& path, const std::atomic<bool>
         CBstr name;
         if (FAILED(element->get_nodeName(name.Receive())) || name.Text() != L"File")
             continue;
-        std::unique_ptr<CFileEntry> entry(new (std::nothrow) CFileEntry());
-        if (!entry)
-            return false;
+        std::unique_ptr<CFileEntry> entry(new CFileEntry());
         ReadChildren(element.Get(), *entry);
         entry->FullPath = JoinFullPath(BaseFolderFor(entry->InstallDir), entry->LocalPath, entry->FileName);
         if (!PushBack(entry.release()))
-            return false;
+            throw std::bad_alloc();
     }
     return true;
 }

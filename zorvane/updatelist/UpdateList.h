@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include <windows.h>
+#include <oaidl.h>
+
 #include "CriticalSection.h"
 #include "FileEntry.h"
 #include "LockedList.h"
@@ -19,9 +22,12 @@ public:
     // Replaces the contents with the File elements of the XML document at path,
     // read with the platform's DOM component (COM must be initialised on this
     // thread). False, with an empty list, when the document cannot be created,
-    // read or parsed; false, keeping what was appended, when memory runs out or
-    // stop is set (it is looked at between two elements).
+    // read or parsed; false, keeping what was appended, when stop is set (it is
+    // looked at between two elements). Memory that runs out is not a list that
+    // cannot be read: std::bad_alloc leaves, keeping what was appended.
     bool Load(const std::wstring& path, const std::atomic<bool>* stop = nullptr);
+    // The same for a document held in memory (the bytes of the file).
+    bool LoadBytes(const std::string& document, const std::atomic<bool>* stop = nullptr);
 
     // Keeps the entries whose file is missing or older than the listed one, in
     // their order, and deletes the others; answers how many stay. Once stop is
@@ -38,7 +44,7 @@ public:
     const std::wstring& SystemFolder() const { return m_systemFolder; }
 
 private:
-    bool LoadDocument(const std::wstring& path, const std::atomic<bool>* stop);
+    bool LoadDocument(VARIANT& source, const std::atomic<bool>* stop);
     const std::wstring& BaseFolderFor(const std::wstring& installDir) const;
 
     std::wstring m_moduleFolder;

@@ -200,11 +200,11 @@ protected:
         return Installed(std::wstring(relative.begin(), relative.end()));
     }
 
-    // The name of a download's part file in the work folder, or empty.
-    std::wstring PartFile() const
+    // The name of a download's part file in a folder of the installation, or empty.
+    std::wstring PartFile(const std::wstring& folder) const
     {
         WIN32_FIND_DATAW data;
-        HANDLE find = ::FindFirstFileW(Installed(L"updatetmp\\~*.part").c_str(), &data);
+        HANDLE find = ::FindFirstFileW(Installed(folder + L"\\~*.part").c_str(), &data);
         if (find == INVALID_HANDLE_VALUE)
             return std::wstring();
         ::FindClose(find);
@@ -529,8 +529,8 @@ TEST_F(QuilletE2E, TheCloseButtonDuringADownloadEndsTheRunAndStartsTheHall)
     EXPECT_EQ(r.right - r.left, 20); // the size of btn_exit1.bmp
     EXPECT_EQ(r.bottom - r.top, 20);
 
-    // The download grows in the work folder until it is whole.
-    ASSERT_TRUE(WaitFor([&] { return !PartFile().empty(); }));
+    // The download grows beside its file until it is whole.
+    ASSERT_TRUE(WaitFor([&] { return !PartFile(L"slow").empty(); }));
     ::Sleep(500);
     ui::PostMouse(button, WM_MOUSEMOVE, 10, 10);
     ui::PostMouse(button, WM_LBUTTONDOWN, 10, 10, MK_LBUTTON);
@@ -545,9 +545,9 @@ TEST_F(QuilletE2E, TheCloseButtonDuringADownloadEndsTheRunAndStartsTheHall)
     ASSERT_NE(worker, nullptr);
     EXPECT_EQ(::WaitForSingleObject(worker, 10000), WAIT_OBJECT_0) << "the worker did not end";
     ::CloseHandle(worker);
-    const std::wstring part = PartFile();
+    const std::wstring part = PartFile(L"slow");
     if (!part.empty()) { // the given-up transfer may have woken and removed it before the end
-        EXPECT_LT(ReadWholeFile(Installed(L"updatetmp\\" + part)).size(), std::size_t(4) << 20);
+        EXPECT_LT(ReadWholeFile(Installed(L"slow\\" + part)).size(), std::size_t(4) << 20);
     }
     EXPECT_FALSE(FileExistsAt(Installed(L"slow\\huge.dat"))) << "a part was installed";
 }

@@ -92,11 +92,11 @@ protected:
 
     std::wstring Installed(const std::wstring& name) const { return m_install + L"\\" + name; }
 
-    // Whether a download's part file is left in the work folder.
+    // Whether a download's part file is left beside the file.
     bool PartLeft() const
     {
         WIN32_FIND_DATAW data;
-        HANDLE find = ::FindFirstFileW(Installed(L"updatetmp\\~*.part").c_str(), &data);
+        HANDLE find = ::FindFirstFileW(Installed(L"~*.part").c_str(), &data);
         if (find == INVALID_HANDLE_VALUE)
             return false;
         ::FindClose(find);
@@ -314,6 +314,36 @@ TEST_F(QuilletFullDisk, ADownloadThatDoesNotFitFailsAndKeepsTheInstalledFile)
     EXPECT_EQ(m_server.RequestCount(kFile), 1u);
     EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
     EXPECT_FALSE(PartLeft()) << "the part that fitted was left";
+}
+
+// The game center on the large disk, with its data folder on another disk that
+// is full (a folder joined to another disk).
+class QuilletJoinedDisk : public QuilletFault {
+protected:
+    std::wstring InstallFolder() override { return test_disks::JoinedFolder(); }
+    void TearDown() override
+    {
+        QuilletFault::TearDown();
+        if (!m_install.empty())
+            RemoveTree(Installed(L"data\\filler.bin")); // the next test needs the room
+    }
+};
+
+TEST_F(QuilletJoinedDisk, AFileOnAnotherDiskThatIsFullKeepsItsInstalledBytes)
+{
+    const std::size_t size = 512 * 1024;
+    TestRoute list;
+    list.body = "data:a.dat:" + std::to_string(Checksum(TestHttpServer::GeneratedBody(size))) + "\r\nend\r\n";
+    m_server.Route(kList, list);
+    TestRoute big;
+    big.generated = size;
+    m_server.Route("/Vexaupdate/plat/release/data/a.dat", big);
+    ASSERT_TRUE(WriteWholeFile(Installed(L"data\\a.dat"), kOld));
+    ASSERT_TRUE(test_disks::FillLeaving(Installed(L"data"), 64 * 1024));
+    ASSERT_TRUE(RunUntilItEnds(Ends::ByItself));
+    EXPECT_EQ(HallStarts(), 1);
+    EXPECT_EQ(m_server.RequestCount("/Vexaupdate/plat/release/data/a.dat"), 1u);
+    EXPECT_TRUE(ReadWholeFile(Installed(L"data\\a.dat")) == kOld) << "the installed file was written over";
 }
 
 // The game center in a folder that cannot be written, run through a read-only

@@ -189,6 +189,16 @@ protected:
             timeout);
     }
 
+    // A click on the drawn close button.
+    static void ClickClose(HWND wnd)
+    {
+        RECT r;
+        ::GetWindowRect(wnd, &r);
+        ::SetCursorPos(r.left + 350, r.top + 6);
+        ui::PostMouse(wnd, WM_LBUTTONDOWN, 350, 6, MK_LBUTTON);
+        ui::PostMouse(wnd, WM_LBUTTONUP, 350, 6);
+    }
+
     void SaveShot(HWND wnd, const wchar_t* name) const
     {
         if (wnd)
@@ -399,11 +409,7 @@ TEST_F(ZorvaneE2E, TheDrawnCloseButtonEndsTheProgramAtOnce)
     ASSERT_NE(wnd, nullptr);
     ::Sleep(1500); // mid-transfer
     SaveShot(wnd, L"zorvane-transfer.bmp");
-    RECT r;
-    ::GetWindowRect(wnd, &r);
-    ::SetCursorPos(r.left + 350, r.top + 6);
-    ui::PostMouse(wnd, WM_LBUTTONDOWN, 350, 6, MK_LBUTTON);
-    ui::PostMouse(wnd, WM_LBUTTONUP, 350, 6);
+    ClickClose(wnd);
     ASSERT_TRUE(p.WaitExit(5000));
     EXPECT_EQ(p.ExitCode(), 0u);
     EXPECT_EQ(HallStarts(), 0);
@@ -428,4 +434,37 @@ TEST_F(ZorvaneE2E, EscEndsTheRunAndCancelsTheTransfer)
     std::string partial = ReadWholeFile(Installed(L"big.dat.update"));
     EXPECT_GT(partial.size(), 0u);
     EXPECT_LT(partial.size(), std::size_t(4) << 20);
+}
+
+TEST_F(ZorvaneE2E, TheCloseButtonDuringTheCheckLeavesNoListBehind)
+{
+    // 60,000 current files keep the program reading and checking for seconds.
+    ASSERT_TRUE(WriteWholeFile(m_www + L"\\Update.xml",
+                               UpdateXml(std::vector<Listed>(60000, Current(L"current.dat", "x")), Base())));
+    // The program's temporary folder is the test's own (one process per test).
+    const std::wstring temp = m_folder / L"temp";
+    ASSERT_TRUE(::CreateDirectoryW(temp.c_str(), nullptr));
+    ::SetEnvironmentVariableW(L"TMP", temp.c_str());
+    ::SetEnvironmentVariableW(L"TEMP", temp.c_str());
+    auto listSize = [&]() -> long long { // -1: no list file
+        WIN32_FIND_DATAW fd;
+        HANDLE f = ::FindFirstFileW((temp + L"\\*.tmp").c_str(), &fd);
+        return f == INVALID_HANDLE_VALUE ? -1 : (::FindClose(f), static_cast<long long>(fd.nFileSizeLow));
+    };
+    ui::Process p = Run();
+    HWND wnd = SessionWindow(p);
+    ASSERT_NE(wnd, nullptr);
+    // The check runs once the list has arrived: its file is gone or has stopped growing.
+    DWORD start = ::GetTickCount(), steady = start;
+    for (long long seen = 0, size; (size = listSize()) != -1 && ::GetTickCount() - start < kWait; seen = size) {
+        if (size != seen || size == 0)
+            steady = ::GetTickCount();
+        else if (::GetTickCount() - steady >= 400)
+            break;
+        ::Sleep(50);
+    }
+    ClickClose(wnd);
+    ASSERT_TRUE(p.WaitExit(5000));
+    EXPECT_EQ(HallStarts(), 0) << "the check had ended before the click";
+    EXPECT_EQ(listSize(), -1) << "the list was left in the temporary folder";
 }
