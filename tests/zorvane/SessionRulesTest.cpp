@@ -179,7 +179,11 @@ TEST(SetAside, NamesAreTheProgramsOwnAndFitWhereverTheDownloadsNameFits)
         EXPECT_NE(aside, attempt > 0 ? SetAsidePath(place, attempt - 1) : place + L".update");
         EXPECT_EQ(SetAsideOwner(aside), place) << attempt;
     }
+    // The previous release's names are the program's own too.
+    EXPECT_EQ(SetAsideOwner(L"d\\a.dll.zorvane-old"), L"d\\a.dll");
+    EXPECT_EQ(SetAsideOwner(L"a.dll.zorvane-old.9"), L"a.dll");
     // What a search of a folder finds is told apart from the user's own files.
-    for (const wchar_t* other : {L"a.dll", L"a.dll.update", L"a.dll.zvold10", L"a.dll.zvoldx", L".zvold", L"d\\.zvold1"})
+    for (const wchar_t* other : {L"a.dll", L"a.dll.update", L"a.dll.zvold10", L"a.dll.zvoldx", L".zvold", L"d\\.zvold1",
+                                 L"a.dll.zorvane-old1", L"a.dll.zorvane-old.", L"a.dll.zvold.1"})
         EXPECT_EQ(SetAsideOwner(other), L"") << testing::PrintToString(std::wstring(other));
 }

@@ -574,8 +574,10 @@ TEST_F(SessionTest, WhatEarlierRunsSetAsideIsRemovedOnceItsFileIsInPlace)
     // old copies stayed beside it), another between gone.dll's two moves (only
     // the old copy is there).
     ASSERT_TRUE(WriteWholeFile(Local("current.dll"), "current"));
+    // The previous release's names as well.
     const std::vector<std::wstring> leftovers{SetAsidePath(Local("current.dll")), SetAsidePath(Local("current.dll"), 3),
-                                              SetAsidePath(Local("gone.dll"))};
+                                              SetAsidePath(Local("gone.dll")), Local("current.dll.zorvane-old"),
+                                              Local("gone.dll.zorvane-old.2")};
     for (const std::wstring& leftover : leftovers)
         ASSERT_TRUE(WriteWholeFile(leftover, "an old copy"));
     Publish({{"current.dll", "new", false, "<FileDateLow>0</FileDateLow><FileDateHigh>1</FileDateHigh>"},

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -96,10 +97,12 @@ std::wstring FreeSetAsidePath(const std::wstring& finalPlace, bool earlierOnes)
 
 // Set-aside files that earlier runs left beside the listed files (a run stopped
 // between its two moves or before it deleted the old copy, an old program that
-// still ran): those of a file that is in place are removed now (one still in use
-// stays). Answers the places (folded) whose file is missing, so that their
-// set-aside files go once the file is installed.
-std::unordered_set<std::wstring> RemoveEarlierSetAsides(const CUpdateList& list, const std::atomic<bool>& stop)
+// still ran), under this release's names or the previous one's: those of a file
+// that is in place are removed now (one still in use stays). Answers, for each
+// place (folded) whose file is missing, its set-aside files, which go once the
+// file is installed.
+std::unordered_map<std::wstring, std::vector<std::wstring>> RemoveEarlierSetAsides(const CUpdateList& list,
+                                                                                  const std::atomic<bool>& stop)
 {
     // One search per folder of the listed files; the list's own places are
     // gathered only when something is found.
@@ -117,14 +120,12 @@ std::unordered_set<std::wstring> RemoveEarlierSetAsides(const CUpdateList& list,
         });
     }
     std::unordered_set<std::wstring> listed;
-    std::unordered_set<std::wstring> missing;
-    for (const std::wstring& folder : folders) {
-        if (stop)
-            break;
+    std::unordered_map<std::wstring, std::vector<std::wstring>> missing;
+    const auto sweep = [&](const std::wstring& folder, const wchar_t* suffix) {
         WIN32_FIND_DATAW data;
-        HANDLE find = ::FindFirstFileW((folder + L"\\*" + SET_ASIDE_SUFFIX + L"*").c_str(), &data);
+        HANDLE find = ::FindFirstFileW((folder + L"\\*" + suffix + L"*").c_str(), &data);
         if (find == INVALID_HANDLE_VALUE)
-            continue;
+            return;
         do {
             const std::wstring_view owner = SetAsideOwner(data.cFileName);
             if (owner.empty() || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -135,12 +136,19 @@ std::unordered_set<std::wstring> RemoveEarlierSetAsides(const CUpdateList& list,
             if (listed.count(FoldCase(place)) == 0)
                 continue;
             // A file that is in place needs no old copy; one still in use stays.
+            const std::wstring leftover = folder + L"\\" + data.cFileName;
             if (::GetFileAttributesW(place.c_str()) != INVALID_FILE_ATTRIBUTES)
-                ::DeleteFileW((folder + L"\\" + data.cFileName).c_str());
+                ::DeleteFileW(leftover.c_str());
             else
-                missing.insert(FoldCase(place));
+                missing[FoldCase(place)].push_back(leftover);
         } while (::FindNextFileW(find, &data));
         ::FindClose(find);
+    };
+    for (const std::wstring& folder : folders) {
+        if (stop)
+            break;
+        sweep(folder, SET_ASIDE_SUFFIX);
+        sweep(folder, EARLIER_SET_ASIDE_SUFFIX);
     }
     return missing;
 }
@@ -429,7 +437,7 @@ void CUpdateDlg::HandleUpdateList(CInetFile* task, std::uint32_t code)
     bool loaded = false;
     unsigned count = 0;
     std::uint32_t total = 0;
-    std::unordered_set<std::wstring> leftovers;
+    std::unordered_map<std::wstring, std::vector<std::wstring>> leftovers;
     const bool finished = RunBeside([&](const std::atomic<bool>& stop) {
         CComInit com;
         loaded = read && m_updateList.LoadBytes(document, &stop);
@@ -493,7 +501,8 @@ void CUpdateDlg::HandleFile(CInetFile* task, std::uint32_t code)
         PostQuit();
         return;
     }
-    const bool earlierOnes = !m_earlierSetAsides.empty() && m_earlierSetAsides.count(FoldCase(task->TargetPath)) > 0;
+    const auto earlier = m_earlierSetAsides.find(FoldCase(task->TargetPath));
+    const bool earlierOnes = earlier != m_earlierSetAsides.end();
     if (FileExists(task->TargetPath)) {
         // The installed file is set aside, not deleted, until its replacement is in
         // place: a move that fails must not lose it.
@@ -505,10 +514,10 @@ void CUpdateDlg::HandleFile(CInetFile* task, std::uint32_t code)
         }
         InstallFile(task, aside);
     } else if (InstallFile(task) && earlierOnes) {
-        // An earlier run was stopped between its two moves: its old copy goes
+        // An earlier run was stopped between its two moves: its old copies go
         // now that the file is in place.
-        for (unsigned attempt = 0; attempt < SET_ASIDE_NAMES; ++attempt)
-            ::DeleteFileW(SetAsidePath(task->TargetPath, attempt).c_str());
+        for (const std::wstring& leftover : earlier->second)
+            ::DeleteFileW(leftover.c_str());
     }
 }
 

@@ -230,13 +230,28 @@ std::wstring SetAsidePath(const std::wstring& finalPlace, unsigned attempt)
     return path;
 }
 
+const wchar_t* const EARLIER_SET_ASIDE_SUFFIX = L".zorvane-old";
+
 std::wstring_view SetAsideOwner(std::wstring_view path)
 {
-    const std::wstring_view suffix = SET_ASIDE_SUFFIX;
-    if (!path.empty() && path.back() >= L'1' && path.back() <= L'9')
+    const bool numbered = !path.empty() && path.back() >= L'1' && path.back() <= L'9';
+    if (numbered)
         path.remove_suffix(1);
-    if (path.size() <= suffix.size() || path.substr(path.size() - suffix.size()) != suffix)
-        return std::wstring_view();
+    std::wstring_view suffix = SET_ASIDE_SUFFIX;
+    const std::wstring_view earlier = EARLIER_SET_ASIDE_SUFFIX;
+    const auto endsWith = [&path](std::wstring_view tail) {
+        return path.size() > tail.size() && path.substr(path.size() - tail.size()) == tail;
+    };
+    if (!endsWith(suffix)) {
+        // The earlier names number their attempts after a dot.
+        if (numbered && !path.empty() && path.back() == L'.')
+            path.remove_suffix(1);
+        else if (numbered)
+            return std::wstring_view();
+        if (!endsWith(earlier))
+            return std::wstring_view();
+        suffix = earlier;
+    }
     path.remove_suffix(suffix.size());
     return path.back() == L'\\' ? std::wstring_view() : path;
 }

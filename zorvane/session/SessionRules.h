@@ -117,7 +117,10 @@ std::vector<ServerListEntry> ParseServerList(std::wstring_view text);
 // wherever the download could be written.
 constexpr unsigned SET_ASIDE_NAMES = 10;
 extern const wchar_t* const SET_ASIDE_SUFFIX; // ".zvold", then ".zvold1" to ".zvold9"
+// The names that the previous release of the program set files aside under
+// (".zorvane-old", then ".zorvane-old.1" to ".zorvane-old.9"): its leftovers go too.
+extern const wchar_t* const EARLIER_SET_ASIDE_SUFFIX;
 std::wstring SetAsidePath(const std::wstring& finalPlace, unsigned attempt = 0);
-// The final place of a set-aside path (or the file name of a set-aside name);
-// empty when it is no set-aside name.
+// The final place of a set-aside path (or the file name of a set-aside name),
+// under either release's names; empty when it is no set-aside name.
 std::wstring_view SetAsideOwner(std::wstring_view path);

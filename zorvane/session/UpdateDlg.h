@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "CriticalSection.h"
@@ -102,7 +103,7 @@ private:
     CRateMeter m_rateMeter;
     // The places (case folded) of listed files that were missing while set-aside
     // files of earlier runs lay beside them: those go once the file is in place.
-    std::unordered_set<std::wstring> m_earlierSetAsides;
+    std::unordered_map<std::wstring, std::vector<std::wstring>> m_earlierSetAsides;
     CCriticalSection m_sessionLock;
     CServerList m_servers;
     CUpdateList m_updateList;
