@@ -436,8 +436,9 @@ bool CFleet::Switch(const FleetServer& server, const std::string& conf, const st
         error = "\"" + server.reload + "\" exited with " + std::to_string(rc) + (output.empty() ? "" : ": " + output);
         return false;
     }
-    // nginx takes a new configuration a moment after it is told: wait until the
-    // server's answers carry the new stamp.
+    // nginx takes a new configuration a moment after it is told, and for a
+    // moment more its old workers may still take a connection: wait until the
+    // server's answers have carried the new stamp, and only it, for a while.
     const std::optional<Target> at = TargetOfUrl(server.url + "/");
     if (!at)
         return true;
@@ -445,18 +446,20 @@ bool CFleet::Switch(const FleetServer& server, const std::string& conf, const st
     options.headOnly = true;
     options.timeoutMs = 5000;
     std::string seen;
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    int steady = 0; // answers in a row with the new stamp
+    for (int attempt = 0; attempt < 200 && steady < 10; ++attempt) {
         const HttpGetResult r = HttpGet(at->host, at->port, "/Update.xml", options);
         seen = r.head.Header("X-Vexa-Shares").value_or("");
-        if (seen == stamp)
-            return true;
         if (r.head.status != 0 && seen.empty() && attempt == 0) {
             Say("    " + server.name + ": its answers carry no X-Vexa-Shares header (add_header X-Vexa-Shares "
                                        "$vexa_shares_stamp always;): the switch cannot be seen, assumed done");
             return true;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        steady = seen == stamp ? steady + 1 : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(steady > 0 ? 50 : 100));
     }
+    if (steady >= 10)
+        return true;
     error = "its nginx still serves the shares " + (seen.empty() ? std::string("(none)") : seen) + ", not " + stamp +
             " (did it take the file at " + server.nginxConf + "?)";
     return false;
