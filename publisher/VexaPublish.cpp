@@ -120,6 +120,7 @@ void AddCommands(CLI::App& app)
     AddCheckCommand(app, commands);
     AddVerifyCommand(app, commands);
     AddPlanCommand(app, commands);
+    AddReportCommand(app, commands);
     // Whatever a command does not take is looked at after the parse, so that
     // the refusal can say whether it belongs to another command.
     app.allow_extras();
@@ -155,8 +156,8 @@ std::string Usage()
         usage += Synopsis(c);
     }
     usage += "  vexa-publish COMMAND --help   (the options of one command)\n"
-             "exit codes: 0 ok; 1 problems found (plan: files would be fetched); 2 bad input;\n"
-             "            3 verify failed or the server cannot be reached\n";
+             "exit codes: 0 ok; 1 problems found (plan: files would be fetched; report: over --fail-over);\n"
+             "            2 bad input; 3 verify failed or the server cannot be reached\n";
     return usage;
 }
 

@@ -54,6 +54,7 @@ void AddCopyCommand(CLI::App& app, std::vector<Command>& commands);
 void AddCheckCommand(CLI::App& app, std::vector<Command>& commands);
 void AddVerifyCommand(CLI::App& app, std::vector<Command>& commands);
 void AddPlanCommand(CLI::App& app, std::vector<Command>& commands);
+void AddReportCommand(CLI::App& app, std::vector<Command>& commands);
 
 // Options bound the same way by every command that takes them, with the checks
 // and words of the command line.
