@@ -143,6 +143,129 @@ struct Outcome {
     std::int64_t time = 0;
 };
 
+// Players by address and channel. An IPv4 address is packed into a number
+// with the channel, found with one probe of a flat table; any other address by
+// its text.
+class CPlayerIndex {
+public:
+    std::uint32_t Add(std::string_view address, std::uint32_t channel, bool& added)
+    {
+        std::uint32_t ip = 0;
+        if (channel >= (1u << 24) || !PackIpv4(address, ip)) {
+            m_text.assign(address.data(), address.size());
+            m_text.push_back('\n');
+            m_text += std::to_string(channel);
+            const std::uint32_t t = m_texts.Add(m_text, &added);
+            if (added)
+                m_keys.push_back(TEXT | t);
+            return added ? static_cast<std::uint32_t>(m_keys.size() - 1) : m_textPlayer[t];
+        }
+        const std::uint64_t key = (static_cast<std::uint64_t>(ip) << 24 | channel) + 1;
+        if ((m_count + 1) * 2 > m_slots.size())
+            Grow();
+        std::size_t i = Slot(key);
+        for (; m_slots[i].key != 0; i = (i + 1) & m_mask) {
+            if (m_slots[i].key == key) {
+                added = false;
+                return m_slots[i].id;
+            }
+        }
+        added = true;
+        ++m_count;
+        m_slots[i] = {key, static_cast<std::uint32_t>(m_keys.size())};
+        m_keys.push_back(key);
+        return m_slots[i].id;
+    }
+
+    // Every player's address as logged and channel.
+    std::pair<std::string, std::uint32_t> Of(std::uint32_t id) const
+    {
+        const std::uint64_t key = m_keys[id];
+        if (key & TEXT) {
+            const std::string_view text = m_texts.Key(static_cast<std::uint32_t>(key & ~TEXT));
+            const std::size_t newline = text.rfind('\n');
+            return {std::string(text.substr(0, newline)),
+                    static_cast<std::uint32_t>(std::stoul(std::string(text.substr(newline + 1))))};
+        }
+        const std::uint64_t k = key - 1;
+        const auto ip = static_cast<std::uint32_t>(k >> 24);
+        return {std::to_string(ip >> 24) + "." + std::to_string(ip >> 16 & 255) + "." + std::to_string(ip >> 8 & 255) +
+                    "." + std::to_string(ip & 255),
+                static_cast<std::uint32_t>(k & 0xFFFFFF)};
+    }
+
+    // Maps a text player's number once it has one.
+    void Bind(std::uint32_t id)
+    {
+        const std::uint64_t key = m_keys[id];
+        if (key & TEXT) {
+            const auto t = static_cast<std::size_t>(key & ~TEXT);
+            if (m_textPlayer.size() <= t)
+                m_textPlayer.resize(t + 1);
+            m_textPlayer[t] = id;
+        }
+    }
+
+private:
+    static constexpr std::uint64_t TEXT = std::uint64_t(1) << 63;
+
+    // "a.b.c.d" with no leading zeros beyond a single 0, each part below 256.
+    static bool PackIpv4(std::string_view text, std::uint32_t& ip)
+    {
+        std::uint32_t part = 0;
+        int parts = 0;
+        int digits = 0;
+        for (const char c : text) {
+            if (c >= '0' && c <= '9') {
+                if (digits == 3 || (digits == 1 && part == 0))
+                    return false;
+                part = part * 10 + static_cast<std::uint32_t>(c - '0');
+                ++digits;
+            } else if (c == '.' && digits > 0 && parts < 3 && part < 256) {
+                ip = ip << 8 | part;
+                part = 0;
+                digits = 0;
+                ++parts;
+            } else {
+                return false;
+            }
+        }
+        if (parts != 3 || digits == 0 || part > 255)
+            return false;
+        ip = ip << 8 | part;
+        return true;
+    }
+
+    std::size_t Slot(std::uint64_t key) const { return (key * 0x9E3779B97F4A7C15ull) >> 32 & m_mask; }
+
+    void Grow()
+    {
+        std::vector<Entry> old = std::move(m_slots);
+        m_slots.assign(old.empty() ? 1024 : old.size() * 2, Entry{});
+        m_mask = m_slots.size() - 1;
+        for (const Entry& e : old) {
+            if (e.key == 0)
+                continue;
+            std::size_t i = Slot(e.key);
+            while (m_slots[i].key != 0)
+                i = (i + 1) & m_mask;
+            m_slots[i] = e;
+        }
+    }
+
+    struct Entry {
+        std::uint64_t key = 0;
+        std::uint32_t id = 0;
+    };
+    std::vector<Entry> m_slots;
+    std::size_t m_mask = 0;
+    std::size_t m_count = 0;
+    std::vector<std::uint64_t> m_keys; // per player
+    CStringIndex m_texts;
+    std::vector<std::uint32_t> m_textPlayer;
+    std::string m_text;
+};
+
 struct Player {
     std::uint32_t agent = 0;
     std::uint32_t routeState = NONE;
@@ -183,11 +306,13 @@ struct CRolloutTally::State {
     CServedTree& tree;
     const CShareRouting& routing;
     std::vector<std::string> mirrorNames;
-    CStringIndex playerKeys; // address, "\n", channel
+    CPlayerIndex playerKeys;
     std::vector<Player> players;
     CStringIndex agents;
     CStringIndex shares;
     std::uint32_t unrouted = NONE; // the release of requests that nothing routed
+    std::uint32_t lastShare = NONE;
+    std::uint32_t lastRelease = NONE;
     std::vector<FileTally> files;
     std::vector<MirrorTally> mirrors;
     CRateMeter fleet;
@@ -198,7 +323,6 @@ struct CRolloutTally::State {
     std::uint64_t vexaLines = 0;
     std::int64_t first = 0;
     std::int64_t last = 0;
-    std::string key;
 
     State(CServedTree& t, const CShareRouting& r, std::vector<std::string> names)
         : tree(t), routing(r), mirrorNames(std::move(names)), mirrors(mirrorNames.size())
@@ -263,21 +387,33 @@ struct CRolloutTally::State {
     }
 
     // The release and share that served the player this line, and Zorvane's list of that share.
-    void Route(const AccessLine& line, Player& p, std::uint32_t& release, std::uint32_t& share,
+    // Texts of vexa lines repeat: the last one's number is kept.
+    std::uint32_t Intern(CStringIndex& index, std::string_view text, std::uint32_t& kept)
+    {
+        if (kept == NONE || index.Key(kept) != text)
+            kept = index.Add(text);
+        return kept;
+    }
+
+    void Route(const AccessLine& line, Player& p, bool wantList, std::uint32_t& release, std::uint32_t& share,
                std::string_view& list)
     {
         const Share* s = nullptr;
         if (line.vexa) {
-            share = shares.Add(line.share);
-            s = line.share.empty() ? nullptr : routing.Named(line.share, line.time);
+            share = Intern(shares, line.share, lastShare);
             if (!line.release.empty()) {
-                release = tree.Release(line.release);
+                if (lastRelease == NONE || tree.ReleaseName(lastRelease) != line.release)
+                    lastRelease = tree.Release(line.release);
+                release = lastRelease;
+                s = wantList && !line.share.empty() ? routing.Named(line.share, line.time) : nullptr;
                 list = s && s->release == line.release ? std::string_view(s->list) : std::string_view();
                 return;
             }
+            s = line.share.empty() ? nullptr : routing.Named(line.share, line.time);
         } else if (!routing.Empty()) {
-            s = routing.At(line.address, line.time, p.routeState, p.routeShare).share;
-            share = s ? shares.Add(s->Name()) : 0;
+            const CShareRouting::Route r = routing.At(line.address, line.time, p.routeState, p.routeShare);
+            s = r.share;
+            share = s ? Intern(shares, *r.name, lastShare) : 0;
         }
         if (s) {
             release = tree.Release(s->release);
@@ -354,13 +490,12 @@ struct CRolloutTally::State {
             ++other;
             return;
         }
-        key.assign(line.address.data(), line.address.size());
-        key.push_back('\n');
-        key += std::to_string(target.channel);
         bool added = false;
-        const std::uint32_t id = playerKeys.Add(key, &added);
-        if (added)
+        const std::uint32_t id = playerKeys.Add(line.address, target.channel, added);
+        if (added) {
             players.emplace_back();
+            playerKeys.Bind(id);
+        }
         Player& p = players[id];
         if (agents.Key(p.agent) != line.agent)
             p.agent = agents.Add(line.agent);
@@ -371,7 +506,7 @@ struct CRolloutTally::State {
         std::uint32_t share = 0;
         std::string_view list;
         if (target.kind != TargetKind::ZorvaneFile)
-            Route(line, p, release, share, list);
+            Route(line, p, target.kind == TargetKind::ZorvaneList, release, share, list);
         if (target.kind == TargetKind::ZorvaneList || target.kind == TargetKind::QuilletList) {
             if (p.open.active)
                 Close(p, false, nullptr);
@@ -494,9 +629,7 @@ RolloutFigures CRolloutTally::Finish(const RolloutOptions& options)
     out.mirrors.resize(s.mirrors.size());
     for (std::uint32_t id = 0; id < s.players.size(); ++id) {
         const Player& p = s.players[id];
-        const std::string_view key = s.playerKeys.Key(id);
-        const std::size_t newline = key.rfind('\n');
-        const std::uint32_t channel = static_cast<std::uint32_t>(std::stoul(std::string(key.substr(newline + 1))));
+        const auto [address, channel] = s.playerKeys.Of(id);
         for (std::size_t m = 0; m < s.mirrors.size() && m < 64; ++m)
             out.mirrors[m].players += (p.mirrors >> m) & 1;
         for (const Outcome& o : p.outcomes) {
@@ -509,7 +642,7 @@ RolloutFigures CRolloutTally::Finish(const RolloutOptions& options)
             if (!options.allPlayers && o.verdict != Verdict::Failed)
                 continue;
             PlayerRow row;
-            row.address = std::string(key.substr(0, newline));
+            row.address = address;
             row.agent = std::string(s.agents.Key(p.agent));
             row.channel = s.tree.ChannelName(channel);
             row.release = release;
@@ -638,6 +771,10 @@ void VerdictCounts::Add(const VerdictCounts& other)
 
 void CShareRouting::AddState(std::int64_t at, ShareState state)
 {
+    std::vector<std::string> names;
+    for (const Share& s : state.shares)
+        names.push_back(s.Name());
+    m_names.push_back(std::move(names));
     m_states.emplace_back(at, std::move(state));
 }
 
@@ -662,8 +799,10 @@ CShareRouting::Route CShareRouting::At(std::string_view address, std::int64_t ti
         cacheState = state;
         cacheShare = share ? static_cast<std::uint32_t>(*share) : NONE;
     }
-    if (cacheShare != NONE)
+    if (cacheShare != NONE) {
         r.share = &st.shares[cacheShare];
+        r.name = &m_names[state][cacheShare];
+    }
     return r;
 }
 
@@ -671,9 +810,11 @@ const Share* CShareRouting::Named(std::string_view name, std::int64_t time) cons
 {
     if (m_states.empty())
         return nullptr;
-    for (const Share& s : m_states[StateAt(time)].second.shares) {
-        if (s.Name() == name)
-            return &s;
+    const std::uint32_t state = StateAt(time);
+    const std::vector<std::string>& names = m_names[state];
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == name)
+            return &m_states[state].second.shares[i];
     }
     return nullptr;
 }

@@ -162,6 +162,7 @@ public:
 
     struct Route {
         const Share* share = nullptr; // null: nothing was served
+        const std::string* name = nullptr; // its Name()
     };
     // cacheState/cacheShare: the player's last answer, so that the hash is
     // worked out once per player and state.
@@ -173,6 +174,7 @@ public:
 private:
     std::uint32_t StateAt(std::int64_t time) const;
     std::vector<std::pair<std::int64_t, ShareState>> m_states;
+    std::vector<std::vector<std::string>> m_names; // of each state's shares
 };
 
 struct RolloutOptions {

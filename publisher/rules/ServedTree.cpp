@@ -77,6 +77,7 @@ void CServedTree::AddZorvaneFile(std::string_view release, std::string_view path
 
 void CServedTree::AddZorvaneList(std::string_view release, std::string_view listPath, std::uint64_t length)
 {
+    m_lastList = {};
     const std::uint32_t r = Release(release);
     const std::string_view name = listPath.substr(listPath.rfind('/') + 1);
     AddFile({r, CHANNEL_ZORVANE, std::string(name), length, true, true}, Key('l', r, 0, listPath));
@@ -116,26 +117,55 @@ std::uint32_t CServedTree::QuilletPath(std::uint32_t channel, std::string_view p
     return id;
 }
 
+namespace {
+
+std::uint32_t& Cached(std::vector<std::vector<std::uint32_t>>& cache, std::uint32_t a, std::uint32_t b)
+{
+    if (cache.size() <= a)
+        cache.resize(a + 1);
+    if (cache[a].size() <= b)
+        cache[a].resize(b + 1, CStringIndex::NONE);
+    return cache[a][b];
+}
+
+} // namespace
+
 std::uint32_t CServedTree::QuilletFile(std::uint32_t release, std::uint32_t path)
 {
+    std::uint32_t& cached = Cached(m_quilletFiles, release, path);
+    if (cached != CStringIndex::NONE)
+        return cached;
     const std::string key = Key('f', release, path, "");
-    const std::uint32_t id = m_fileKeys.Find(key);
-    if (id != CStringIndex::NONE)
-        return id;
-    const auto& [channel, display] = m_quilletPathInfo[path];
-    return AddFile({release, channel, display, 0, false, false}, key);
+    cached = m_fileKeys.Find(key);
+    if (cached == CStringIndex::NONE) {
+        const auto& [channel, display] = m_quilletPathInfo[path];
+        cached = AddFile({release, channel, display, 0, false, false}, key);
+    }
+    return cached;
 }
 
 std::uint32_t CServedTree::QuilletList(std::uint32_t release, std::uint32_t channel)
 {
+    std::uint32_t& cached = Cached(m_quilletLists, release, channel);
+    if (cached != CStringIndex::NONE)
+        return cached;
     const std::string key = Key('q', release, channel, "filelist.list");
-    const std::uint32_t id = m_fileKeys.Find(key);
-    if (id != CStringIndex::NONE)
-        return id;
-    return AddFile({release, channel, "filelist.list", 0, false, true}, key);
+    cached = m_fileKeys.Find(key);
+    if (cached == CStringIndex::NONE)
+        cached = AddFile({release, channel, "filelist.list", 0, false, true}, key);
+    return cached;
 }
 
 std::uint32_t CServedTree::ZorvaneList(std::uint32_t release, std::string_view listPath)
+{
+    // Lines of one share name the same list, kept by the shares' state.
+    if (m_lastList.release == release && m_lastList.list == listPath.data() && m_lastList.size == listPath.size())
+        return m_lastList.id;
+    m_lastList = {release, listPath.data(), listPath.size(), FindZorvaneList(release, listPath)};
+    return m_lastList.id;
+}
+
+std::uint32_t CServedTree::FindZorvaneList(std::uint32_t release, std::string_view listPath)
 {
     if (!listPath.empty()) {
         const std::uint32_t id = m_fileKeys.Find(Key('l', release, 0, listPath));

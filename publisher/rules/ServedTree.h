@@ -79,6 +79,7 @@ public:
 private:
     std::uint32_t AddFile(ServedFile file, std::string_view key);
     std::uint32_t QuilletPath(std::uint32_t channel, std::string_view path, std::string_view display);
+    std::uint32_t FindZorvaneList(std::uint32_t release, std::string_view listPath);
     TargetInfo ClassifyDecoded(const std::string& path);
 
     CStringIndex m_releases;
@@ -89,4 +90,13 @@ private:
     std::vector<std::pair<std::uint32_t, std::string>> m_quilletPathInfo; // channel, display path
     CStringIndex m_targets;      // logged targets seen and what they ask for
     std::vector<TargetInfo> m_targetInfo;
+    // What the lookups above found, by release: a line's work is a few loads.
+    std::vector<std::vector<std::uint32_t>> m_quilletFiles; // [release][path]
+    std::vector<std::vector<std::uint32_t>> m_quilletLists; // [release][channel]
+    struct {
+        std::uint32_t release = CStringIndex::NONE;
+        const char* list = nullptr;
+        std::size_t size = 0;
+        std::uint32_t id = 0;
+    } m_lastList;
 };
