@@ -505,8 +505,7 @@ struct CRolloutTally::State {
         std::uint32_t release = NONE;
         std::uint32_t share = 0;
         std::string_view list;
-        if (target.kind != TargetKind::ZorvaneFile)
-            Route(line, p, target.kind == TargetKind::ZorvaneList, release, share, list);
+        Route(line, p, target.kind == TargetKind::ZorvaneList, release, share, list);
         if (target.kind == TargetKind::ZorvaneList || target.kind == TargetKind::QuilletList) {
             if (p.open.active)
                 Close(p, false, nullptr);
