@@ -120,6 +120,7 @@ void AddCommands(CLI::App& app)
     AddCheckCommand(app, commands);
     AddVerifyCommand(app, commands);
     AddPlanCommand(app, commands);
+    AddFleetCommands(app, commands);
     AddReportCommand(app, commands);
     // Whatever a command does not take is looked at after the parse, so that
     // the refusal can say whether it belongs to another command.
@@ -157,7 +158,7 @@ std::string Usage()
     }
     usage += "  vexa-publish COMMAND --help   (the options of one command)\n"
              "exit codes: 0 ok; 1 problems found (plan: files would be fetched; report: over --fail-over);\n"
-             "            2 bad input; 3 verify failed or the server cannot be reached\n";
+             "            2 bad input; 3 verify failed or a server cannot be reached (rollout, push: nothing switched)\n";
     return usage;
 }
 
@@ -210,6 +211,7 @@ int main(int argc, char** argv)
         return BadUsage(choices);
     }
     if (!extras.empty())
-        return BadUsage(WhyNot(extras.front(), command->name));
+        return BadUsage(extras.front()[0] == '-' ? WhyNot(extras.front(), command->name)
+                                                 : command->name + " takes no argument " + extras.front());
     return command->run();
 }

@@ -35,6 +35,8 @@ struct Arguments {
     std::optional<std::string> folder; // given on the command line
     std::size_t installFolderLength = QuilletOptions{}.installFolderLength;
     int timeoutSeconds = 30;
+    std::optional<std::string> fleet;  // plan: LIST names a release of this fleet
+    std::optional<std::string> player; // plan: whose share
 
     std::string Folder() const { return folder.value_or("plat"); }
 };
@@ -54,6 +56,7 @@ void AddCopyCommand(CLI::App& app, std::vector<Command>& commands);
 void AddCheckCommand(CLI::App& app, std::vector<Command>& commands);
 void AddVerifyCommand(CLI::App& app, std::vector<Command>& commands);
 void AddPlanCommand(CLI::App& app, std::vector<Command>& commands);
+void AddFleetCommands(CLI::App& app, std::vector<Command>& commands);
 void AddReportCommand(CLI::App& app, std::vector<Command>& commands);
 
 // Options bound the same way by every command that takes them, with the checks
@@ -70,6 +73,8 @@ void AddPositionals(CLI::App& app, Arguments& a, const char* names);
 int BadUsage(const std::string& why);
 // The findings on the error stream; the exit code they call for.
 int FinishReport(const CReport& report, bool withNotes);
+// "vexa-publish: why" alone, for a request the state refuses; EXIT_BAD_INPUT.
+int Refuse(const std::string& why);
 // "file: error: why"; EXIT_BAD_INPUT.
 int BadInput(const std::string& file, const std::string& why);
 // The usage: every command's synopsis and the exit codes.

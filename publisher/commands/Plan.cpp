@@ -9,6 +9,7 @@
 #include "ClientFolder.h"
 #include "ClientPlan.h"
 #include "Commands.h"
+#include "FleetOps.h"
 #include "FileList.h"
 #include "HttpGet.h"
 #include "ReleaseFolder.h"
@@ -59,6 +60,11 @@ int Result(const ClientPlan& plan)
     return plan.NothingToDo() ? EXIT_OK : EXIT_PROBLEMS;
 }
 
+int PlanZorvaneEntries(const std::vector<ListedFile>& entries, const std::filesystem::path& client)
+{
+    return Result(PlanZorvane(entries, [&client](const ListedFile& e) { return ZorvaneStateIn(client, e); }));
+}
+
 int PlanZorvaneList(const Arguments& a, const std::filesystem::path& client, const std::filesystem::path& listFile)
 {
     if (a.folder || a.release)
@@ -67,9 +73,58 @@ int PlanZorvaneList(const Arguments& a, const std::filesystem::path& client, con
     std::string error;
     if (!ReadXmlList(listFile, elements, error))
         return BadInput(a.positional[1], error + ": Zorvane reads no entry and reports that the list cannot be loaded");
-    const ClientPlan plan =
-        PlanZorvane(ReadListedFiles(elements), [&client](const ListedFile& e) { return ZorvaneStateIn(client, e); });
-    return Result(plan);
+    return PlanZorvaneEntries(ReadListedFiles(elements), client);
+}
+
+// A release of the fleet as it goes live for a player's share: the list the
+// share would be served, with its go-live time.
+int PlanGoLive(const Arguments& a, const std::filesystem::path& client)
+{
+    FleetOptions options;
+    options.fleetFile = *a.fleet;
+    options.timeoutSeconds = a.timeoutSeconds;
+    int rc = EXIT_OK;
+    std::optional<CFleet> fleet = CFleet::Open(options, rc);
+    if (!fleet)
+        return rc;
+    const std::string release = a.positional[1];
+    std::string error;
+    if (!fleet->HasRelease(release, error))
+        return BadInput(*a.fleet, error);
+    const ShareState& state = fleet->State();
+    Share share; // nothing served yet
+    if (a.player) {
+        const std::optional<std::size_t> i = ShareOfAddress(state, *a.player);
+        if (i)
+            share = state.shares[*i];
+    } else {
+        // The next share to switch: the first one not on the release.
+        for (const Share& s : state.shares) {
+            if (s.release != release) {
+                share = s;
+                break;
+            }
+        }
+    }
+    std::optional<std::vector<ListedFile>> list;
+    if (!share.release.empty() && share.release == release) {
+        std::vector<ListedFile> served;
+        if (!fleet->ListAt(share.list, served, error))
+            return BadInput(*a.fleet, error);
+        list = served;
+        std::printf("plan: the share %s is served %s since %s\n", share.Name().c_str(), release.c_str(),
+                    IsoTime(share.since).c_str());
+    } else {
+        const std::int64_t when = fleet->GoLiveTime(share.since + 1);
+        if (!fleet->GoLiveFor(share, release, when, list, error))
+            return BadInput(*a.fleet, error);
+        if (!list)
+            return BadInput(*a.fleet, release + " has no list of Zorvane's");
+        std::printf("plan: %s as it goes live for the share %s (now %s) at %s\n", release.c_str(),
+                    share.release.empty() ? "of no release" : share.Name().c_str(),
+                    share.release.empty() ? "nothing" : share.release.c_str(), IsoTime(when).c_str());
+    }
+    return PlanZorvaneEntries(*list, client);
 }
 
 int PlanQuilletList(const Arguments& a, const std::filesystem::path& client, const std::vector<std::uint8_t>& bytes,
@@ -127,6 +182,10 @@ int Plan(const Arguments& a)
     const std::filesystem::path client = NormalClientFolder(PathFromUtf8(a.positional[0]));
     const std::string list = a.positional[1];
     std::printf("plan for the client folder %s, list %s\n", Utf8FromPath(client).c_str(), list.c_str());
+    if (a.fleet)
+        return PlanGoLive(a, client);
+    if (a.player)
+        return BadUsage("--player needs --fleet");
 
     if (list.rfind("http://", 0) != 0) {
         std::vector<std::uint8_t> bytes;
@@ -182,8 +241,13 @@ void AddPlanCommand(CLI::App& app, std::vector<Command>& commands)
     AddFolderOption(*plan, *a);
     AddReleaseOption(*plan, *a, "the release folder, for the sizes of Quillet's files");
     AddTimeoutOption(*plan, *a);
+    plan->add_option("--fleet", a->fleet, "LIST is a release of this fleet, as it goes live for a player")
+        ->type_name("FILE");
+    plan->add_option("--player", a->player, "the player's address (default: the next share to switch)")
+        ->type_name("ADDRESS");
     commands.push_back({"plan",
                         "vexa-publish plan CLIENT_DIR LIST_FILE|LIST_ADDRESS [--folder NAME] [--release DIR] "
-                        "[--timeout SECONDS]",
+                        "[--timeout SECONDS]\n"
+                        "vexa-publish plan CLIENT_DIR RELEASE --fleet FILE [--player ADDRESS]",
                         plan, [a] { return Plan(*a); }});
 }

@@ -2,6 +2,7 @@
 // written beside their names and renamed once whole.
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -12,6 +13,7 @@
 #include "ClientPlan.h"
 #include "Commands.h"
 #include "FileList.h"
+#include "GoLive.h"
 #include "PublishRules.h"
 #include "QuilletList.h"
 #include "ReleaseFolder.h"
@@ -21,6 +23,40 @@
 #include "ZorvaneList.h"
 
 namespace {
+
+// Whether a release file holds the bytes of a file the previous list names,
+// where that file is at hand: below a folder above the previous list, at the
+// path of its address (the fleet's tree, served as it lies).
+std::optional<bool> SameBytes(const std::filesystem::path& file, const std::filesystem::path& previousList,
+                              const ListedFile& before)
+{
+    const std::optional<Target> t = TargetOfUrl(Utf8FromWide(before.URL));
+    if (!t || t->object.size() < 2 || t->object.find("/../") != std::string::npos)
+        return std::nullopt;
+    const std::filesystem::path tail = PathFromUtf8(DecodeUrlPath(t->object.substr(1)));
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::absolute(previousList, ec).parent_path();
+    for (int up = 0; up < 4 && !folder.empty(); ++up, folder = folder.parent_path()) {
+        std::vector<std::uint8_t> a;
+        std::vector<std::uint8_t> b;
+        if (std::filesystem::is_regular_file(folder / tail, ec))
+            return ReadWholeFile(folder / tail, a) && ReadWholeFile(file, b) ? std::optional<bool>(a == b)
+                                                                            : std::nullopt;
+        if (folder == folder.parent_path())
+            break;
+    }
+    return std::nullopt;
+}
+
+std::string Joined(const std::vector<std::string>& names)
+{
+    std::string out;
+    for (std::size_t i = 0; i < names.size() && i < 20; ++i)
+        out += (i == 0 ? "" : ", ") + names[i];
+    if (names.size() > 20)
+        out += " and " + std::to_string(names.size() - 20) + " more";
+    return out;
+}
 
 // The list is written beside the release folder unless -o names a file.
 std::filesystem::path OutputPath(const Arguments& a, const std::filesystem::path& release, const char* name)
@@ -137,11 +173,25 @@ int PublishZorvane(const Arguments& a)
     }
     std::vector<ListedFile> entries = PlanZorvaneList(files, *rules, report);
     std::optional<ReleaseChanges> changes;
+    GoLiveResult live;
     if (a.previous) {
         std::vector<XmlFileElement> elements;
         if (!ReadXmlList(PathFromUtf8(*a.previous), elements, error))
             return BadInput(*a.previous, error);
-        changes = CompareZorvaneReleases(entries, ReadListedFiles(elements), *a.previous, report);
+        // What the players of the previous release fetch once this one goes
+        // live for them: the rollout lists what changed by the go-live time.
+        const std::vector<ListedFile> previous = ReadListedFiles(elements);
+        GoLiveInput input;
+        input.next = &entries;
+        input.servedPublished = &previous;
+        input.served = &previous;
+        input.sameBytes = [&](const ListedFile& next, const ListedFile& before) {
+            return SameBytes(release / PathFromUtf8(next.sourcePath), PathFromUtf8(*a.previous), before);
+        };
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        input.when = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(now).count(), 0);
+        live = GoLiveList(input);
+        changes = CompareZorvaneReleases(live.entries, previous, *a.previous, report);
     }
     if (report.Count(Severity::Error) > 0) {
         report.Print(std::cerr, false);
@@ -156,9 +206,14 @@ int PublishZorvane(const Arguments& a)
     std::cout << "wrote " << Utf8FromPath(out) << ": " << entries.size() << " files, " << byVersion
               << " compared by version, " << entries.size() - byVersion << " by file time\n";
     if (changes) {
-        std::cout << "Zorvane, against " << *a.previous << ": " << DescribeChanges(*changes) << "\n";
+        std::cout << "Zorvane, against " << *a.previous << ", once it goes live: " << DescribeChanges(*changes) << "\n";
         if (!changes->fetchedNames.empty())
             std::cout << "  fetched: " << DescribeFetchedNames(*changes) << "\n";
+        if (!live.newTime.empty())
+            std::cout << "  listed by the go-live time (changed, compared by time): " << Joined(live.newTime) << "\n";
+        if (!live.rolledBack.empty())
+            std::cout << "  listed by the go-live time instead of a version that does not rise: "
+                      << Joined(live.rolledBack) << "\n";
     }
     return FinishReport(report, false);
 }

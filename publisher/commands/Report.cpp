@@ -16,7 +16,7 @@
 #include "LogFile.h"
 #include "ReleaseFolder.h"
 #include "Report.h"
-#include "Rollout.h"
+#include "RolloutTally.h"
 #include "ServedTreeScan.h"
 #include "Shares.h"
 

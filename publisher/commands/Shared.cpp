@@ -97,6 +97,12 @@ int BadUsage(const std::string& why)
     return EXIT_BAD_INPUT;
 }
 
+int Refuse(const std::string& why)
+{
+    std::cerr << "vexa-publish: " << why << "\n";
+    return EXIT_BAD_INPUT;
+}
+
 int BadInput(const std::string& file, const std::string& why)
 {
     std::cerr << file << ": error: " << why << "\n";

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "Rollout.h"
+#include "RolloutTally.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "Rollout.h"
+#include "RolloutTally.h"
 
 namespace {
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "Crc32.h"
+
 namespace {
 
 const char* const HEADER = "# vexa-publish shares: written by vexa-publish, never by hand; `vexa-publish status` reads it";
@@ -253,6 +255,10 @@ std::string WriteNginxShares(const ShareState& state)
     for (const Share& s : state.shares)
         out += "    \"" + s.Name() + "\" \"" + s.list + "\";\n";
     out += "}\n";
+    // Which shares a server uses, for its answers' X-Vexa-Shares header.
+    char stamp[16];
+    std::snprintf(stamp, sizeof stamp, "%08x", Crc32(CRC32_START, out.data(), out.size()) ^ 0xffffffffu);
+    out += "map $uri $vexa_shares_stamp {\n    default \"" + std::string(stamp) + "\";\n}\n";
     return out;
 }
 
@@ -401,4 +407,13 @@ void MergeShares(ShareState& state)
         merged.push_back(s);
     }
     state.shares = merged;
+}
+
+std::string SharesStamp(std::string_view text)
+{
+    const std::string key = "map $uri $vexa_shares_stamp {\n    default \"";
+    const std::size_t at = text.find(key);
+    if (at == std::string_view::npos || at + key.size() + 8 > text.size())
+        return std::string();
+    return std::string(text.substr(at + key.size(), 8));
 }

@@ -67,8 +67,12 @@ bool IsReleaseName(std::string_view name);
 bool IsSalt(std::string_view salt);
 
 // The file nginx includes: the state in comment lines, split_clients and the
-// two maps that give $vexa_share, $vexa_release and $vexa_update_list.
+// maps that give $vexa_share, $vexa_release, $vexa_update_list and
+// $vexa_shares_stamp.
 std::string WriteNginxShares(const ShareState& state);
+// The stamp that file gives its server's answers (X-Vexa-Shares), so that the
+// tool can see when a server uses it; empty when it has none.
+std::string SharesStamp(std::string_view text);
 // The state from that file; nothing, with the reason, for a file the tool did
 // not write or that does not hold together.
 std::optional<ShareState> ReadNginxShares(std::string_view text, std::string& error);

@@ -139,6 +139,23 @@ std::string EncodeUrlPath(const std::string& path)
     return out;
 }
 
+std::string DecodeUrlPath(const std::string& path)
+{
+    const auto hex = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (path[i] == '%' && i + 2 < path.size() && hex(path[i + 1]) >= 0 && hex(path[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hex(path[i + 1]) * 16 + hex(path[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(path[i]);
+        }
+    }
+    return out;
+}
+
 std::vector<ListedFile> ReadListedFiles(const std::vector<XmlFileElement>& elements)
 {
     std::vector<ListedFile> out;

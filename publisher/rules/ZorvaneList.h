@@ -75,3 +75,5 @@ std::wstring DescribeTarget(const ListedFile& entry);
 // The path of a release file as it goes into a URL: "/" kept, bytes outside the
 // unreserved set and "/" percent-encoded.
 std::string EncodeUrlPath(const std::string& path);
+// And back: "%XX" as the byte it stands for.
+std::string DecodeUrlPath(const std::string& path);

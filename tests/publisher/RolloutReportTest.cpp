@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "Rollout.h"
+#include "RolloutTally.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "ClientFolder.h"
 #include "ClientPlan.h"
+#include "GoLive.h"
 #include "ReleaseBuilder.h"
 #include "ReleaseFolder.h"
 #include "Utf8.h"
@@ -220,6 +221,73 @@ TEST(ZorvanePublishTest, ThePreviousReleaseGivesTheChangesAndWhatClientsKeep)
                             "version"),
               std::string::npos)
         << texts[3];
+}
+
+// The same two releases as they go live for a share that was served the
+// previous one: changed files by time and programs whose version does not rise
+// carry the go-live time, so that every changed file is fetched; what did not
+// change keeps the time the share was served.
+TEST(ZorvanePublishTest, AGoLiveListsEveryChangeSoThatItIsFetched)
+{
+    const FileTimeValue t1 = FileTimeFromUnix(RELEASE_TIME, 0);
+    const FileTimeValue t0 = FileTimeFromUnix(OLD_TIME, 0);
+    const FileTimeValue served = FileTimeFromUnix(RELEASE_TIME + 3600, 0);
+    const FileTimeValue when = FileTimeFromUnix(RELEASE_TIME + 7200, 0);
+    const std::vector<ListedFile> published = {
+        Entry(L"a.dll", L"1.0.0.9"), Entry(L"b.dll", L"1.0.0.10"), Entry(L"d.dll", L"2.0.0.0"),
+        Entry(L"e.dat", L"", t1),    Entry(L"f.dat", L"", t0),     Entry(L"h.dll", L"3.0.0.0"),
+        Entry(L"i.dat", L"", t1),    Entry(L"j.dat", L"", t1),
+    };
+    std::vector<ListedFile> live = published; // as the share was served: its own go-live times
+    for (ListedFile& e : live) {
+        if (e.FileVersion.empty())
+            e.FileTime = served;
+    }
+    const std::vector<ListedFile> next = {
+        Entry(L"A.DLL", L"1.0.0.10", {}, 300), // the version rises: by version
+        Entry(L"b.dll", L"1.0.0.9"),           // goes back: by the go-live time
+        Entry(L"d.dll", L"1.9.0.0"),           // goes back: by the go-live time
+        Entry(L"e.dat", L"", t0),              // time goes back: the go-live time
+        Entry(L"f.dat", L"", t1, 400),         // the go-live time
+        Entry(L"h.dll", L"3.0.0.0", {}, 999),  // same version, other bytes: by the go-live time
+        Entry(L"i.dat", L"", t1),              // unchanged: as served
+        Entry(L"j.dat", L"", t0),              // rebuilt with the same bytes: as served
+        Entry(L"g.dll", L"1.0.0.1", {}, 50),   // new, by version
+        Entry(L"k.dat", L"", t0, 10),          // new, by time: the go-live time
+    };
+    GoLiveInput input;
+    input.next = &next;
+    input.servedPublished = &published;
+    input.served = &live;
+    input.when = when;
+    input.sameBytes = [](const ListedFile& a, const ListedFile&) -> std::optional<bool> {
+        if (a.FileName == L"j.dat")
+            return true;
+        return std::nullopt; // the other files are not at hand
+    };
+    const GoLiveResult r = GoLiveList(input);
+    EXPECT_EQ(r.newTime, (std::vector<std::string>{"e.dat", "f.dat", "k.dat"}));
+    EXPECT_EQ(r.rolledBack, (std::vector<std::string>{"b.dll", "d.dll", "h.dll"}));
+    EXPECT_EQ(r.unchanged, 2u);
+    ASSERT_EQ(r.entries.size(), next.size());
+    EXPECT_EQ(r.entries[0].FileVersion, L"1.0.0.10");
+    EXPECT_TRUE(r.entries[1].FileVersion.empty());
+    EXPECT_EQ(CompareFileTimes(r.entries[6].FileTime, served), 0);
+    EXPECT_EQ(CompareFileTimes(r.entries[7].FileTime, served), 0);
+    for (const std::size_t i : {1, 2, 3, 4, 5, 9})
+        EXPECT_EQ(CompareFileTimes(r.entries[i].FileTime, when), 0) << i;
+
+    CReport report;
+    const ReleaseChanges c = CompareZorvaneReleases(r.entries, live, "live.xml", report);
+    EXPECT_EQ(c.downloads, 8u);
+    EXPECT_EQ(c.unchanged, 2u);
+    EXPECT_TRUE(report.Findings().empty()) << report.Findings().front().text;
+
+    // A share that was served nothing gets the release as published.
+    GoLiveInput first;
+    first.next = &next;
+    first.when = when;
+    EXPECT_EQ(CompareFileTimes(GoLiveList(first).entries[3].FileTime, t0), 0);
 }
 
 TEST(ZorvanePublishTest, CheckReportsWhatTheClientsDoAndTheTraps)

@@ -1,4 +1,4 @@
-#include "Rollout.h"
+#include "RolloutTally.h"
 
 #include <algorithm>
 #include <cstdio>
