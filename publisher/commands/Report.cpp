@@ -71,8 +71,11 @@ void Advance(Stream& s, CRolloutTally& tally)
         }
         if (text.empty())
             continue;
-        if (s.firstBad.empty())
-            s.firstBad = "line " + std::to_string(s.read) + ": " + std::string(text.substr(0, 80));
+        if (s.firstBad.empty()) {
+            s.firstBad = "line " + std::to_string(s.read) + ": ";
+            for (const char c : text.substr(0, 80))
+                s.firstBad += c >= 0x20 && c < 0x7f ? std::string(1, c) : EscapeAsLogged(std::string_view(&c, 1));
+        }
         tally.CountMalformed();
         if (s.parsed == 0 && s.read >= SNIFF_LINES)
             break;

@@ -194,8 +194,9 @@ std::vector<std::string> RolloutSummary(const RolloutFigures& f)
     const std::uint64_t read = f.lines - f.malformed - f.outside;
     std::string format = f.vexaLines == read ? "vexa format" : f.vexaLines == 0 ? "combined format"
                                                                               : ShowCount(f.vexaLines) + " in the vexa format";
-    lines.push_back(ShowCount(f.lines) + " lines, " + ShowCount(read) + " reported (" + format + ")" +
-                    (read ? ", from " + ShowTime(f.first) + " to " + ShowTime(f.last) + " UTC" : std::string()));
+    lines.push_back(ShowCount(f.lines) + " lines, " + ShowCount(read) + " reported" +
+                    (read ? " (" + format + "), from " + ShowTime(f.first) + " to " + ShowTime(f.last) + " UTC"
+                          : std::string()));
     if (f.malformed || f.outside)
         lines.push_back("skipped: " + ShowCount(f.malformed) + " malformed lines, " + ShowCount(f.outside) +
                         " outside the window");
