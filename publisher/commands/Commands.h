@@ -97,13 +97,17 @@ std::optional<Target> TargetOfUrl(const std::string& url);
 // Where Quillet's list is and which update folder its files are fetched from:
 // the server (http://host:port), its folder (http://host:port/Vexaupdate/NAME/)
 // or the list's own address (http://host:port/Vexaupdate/NAME/filelist.list, or
-// a staged name anywhere on the server). The folder is NAME where the address
-// names one, else --folder.
+// a staged name anywhere on the server), each also below a fleet's release
+// (http://host:port/releases/2.0.14/Vexaupdate/NAME/). The folder is NAME where
+// the address names one, else --folder.
 struct QuilletSource {
     std::string label; // for the output
     Target server;
     std::string listPath;
     std::string folder;
+    // Before every path of the folder: "/releases/NAME" for a release of a
+    // fleet read by its own address rather than the one its players are routed to.
+    std::string prefix;
 };
 std::optional<QuilletSource> QuilletSourceOf(const std::string& address, const Arguments& a, std::string& error);
 

@@ -358,11 +358,11 @@ bool CFleet::VerifyReleases(const FleetServer& server, const std::set<std::strin
             QuilletSource source;
             source.server = *at;
             source.folder = folder;
-            const std::string prefix = "/releases/" + release;
-            source.listPath = prefix + "/Vexaupdate/" + folder + "/filelist.list";
+            source.prefix = "/releases/" + release;
+            source.listPath = source.prefix + "/Vexaupdate/" + folder + "/filelist.list";
             const VerifyTally t =
                 CheckQuilletServer(source, ParseFileList(Text(listBytes)), listBytes, m_options.timeoutSeconds,
-                                   nullptr, true, prefix);
+                                   nullptr, true);
             tally.ok += t.ok;
             tally.failed += t.failed;
             tally.bytes += t.bytes;

@@ -149,7 +149,7 @@ int PlanQuilletList(const Arguments& a, const std::filesystem::path& client, con
         const std::optional<EntryTarget> target = TargetOf(file, folder);
         if (!target)
             return std::nullopt;
-        const std::string path = QuilletRequestTarget(target->urlPath);
+        const std::string path = source->prefix + QuilletRequestTarget(target->urlPath);
         HttpGetOptions options;
         options.headOnly = true;
         options.timeoutMs = a.timeoutSeconds * 1000;

@@ -173,7 +173,7 @@ void CheckZorvaneFiles(const std::vector<ListedFile>& entries, const std::string
 
 VerifyTally CheckQuilletServer(const QuilletSource& source, const std::vector<FileEntry>& entries,
                                const std::vector<std::uint8_t>& listBytes, int timeoutSeconds, CReleaseCopy* release,
-                               bool quiet, const std::string& prefix)
+                               bool quiet)
 {
     std::vector<std::pair<FileEntry, std::string>> fetches;
     for (FileEntry e : entries) {
@@ -183,7 +183,7 @@ VerifyTally CheckQuilletServer(const QuilletSource& source, const std::vector<Fi
         const std::optional<EntryTarget> target = TargetOf(e, source.folder);
         if (!target)
             continue;
-        fetches.emplace_back(e, prefix + QuilletRequestTarget(target->urlPath));
+        fetches.emplace_back(e, source.prefix + QuilletRequestTarget(target->urlPath));
     }
     HttpGetOptions options;
     options.timeoutMs = timeoutSeconds * 1000;

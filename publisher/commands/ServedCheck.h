@@ -77,8 +77,7 @@ void CheckZorvaneFiles(const std::vector<ListedFile>& entries, const std::string
                        CFetchProgress& progress);
 
 // The list and every file of filelist.list on one server, as Quillet fetches
-// them from it; `prefix` goes before every path ("/releases/2.0.14" reads a
-// release by its own address rather than the one its players are routed to).
+// them from it.
 VerifyTally CheckQuilletServer(const QuilletSource& source, const std::vector<FileEntry>& entries,
                                const std::vector<std::uint8_t>& listBytes, int timeoutSeconds, CReleaseCopy* release,
-                               bool quiet, const std::string& prefix = std::string());
+                               bool quiet);

@@ -149,9 +149,18 @@ std::optional<QuilletSource> QuilletSourceOf(const std::string& address, const A
     s.label = address;
     s.server = *t;
     std::optional<std::string> named; // the folder the address names
+    // A release of a fleet, by its own address: /releases/NAME/Vexaupdate/...
+    std::string object = t->object;
+    const std::string releases = "/releases/";
+    const std::size_t vexaupdate = object.find("/Vexaupdate/");
+    if (object.compare(0, releases.size(), releases) == 0 && vexaupdate != std::string::npos &&
+        object.find('/', releases.size()) == vexaupdate) {
+        s.prefix = object.substr(0, vexaupdate);
+        object = object.substr(vexaupdate);
+    }
     const std::string prefix = "/Vexaupdate/";
-    if (t->object.compare(0, prefix.size(), prefix) == 0) {
-        const std::string rest = t->object.substr(prefix.size());
+    if (object.compare(0, prefix.size(), prefix) == 0) {
+        const std::string rest = object.substr(prefix.size());
         const std::size_t slash = rest.find('/');
         if (slash != 0 && !rest.empty())
             named = rest.substr(0, slash);
@@ -160,7 +169,7 @@ std::optional<QuilletSource> QuilletSourceOf(const std::string& address, const A
             s.listPath.clear();
         else
             s.listPath = t->object;
-    } else if (t->object != "/") {
+    } else if (object != "/") {
         s.listPath = t->object; // a staged list anywhere on the server
     }
     if (named && a.folder && *named != *a.folder) {
@@ -174,7 +183,7 @@ std::optional<QuilletSource> QuilletSourceOf(const std::string& address, const A
             error = "the folder name " + s.folder + " is too long for the clients' paths";
             return std::nullopt;
         }
-        s.listPath = live->urlPath;
+        s.listPath = s.prefix + live->urlPath;
     }
     return s;
 }
