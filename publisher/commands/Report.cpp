@@ -286,7 +286,11 @@ int Report(const ReportArguments& a)
             std::cerr << s->name << ": warning: " << s->file.Problem() << "; read " << s->read << " lines\n";
     }
 
-    const RolloutFigures figures = tally.Finish(options);
+    RolloutFigures figures = tally.Finish(options);
+    for (auto& s : streams) {
+        if (!s->firstBad.empty() && figures.firstMalformed.empty())
+            figures.firstMalformed = s->name + " " + s->firstBad;
+    }
     std::cout << RolloutText(figures, a.top);
     std::vector<FailOverLine> failOver;
     bool over = false;

@@ -156,6 +156,8 @@ bool ParseAccessLine(std::string_view line, CLogClock& clock, AccessLine& out)
     for (; digits < 3; ++digits)
         ms *= 10;
     out.requestMs = static_cast<std::uint32_t>(whole * 1000 + ms);
+    // $request_completion: "OK", or nothing at all (nginx writes its empty value
+    // as it is, not as "-").
     if (end - p < 2 || *p++ != ' ')
         return false;
     if (end - p >= 2 && p[0] == 'O' && p[1] == 'K') {
@@ -163,8 +165,6 @@ bool ParseAccessLine(std::string_view line, CLogClock& clock, AccessLine& out)
         p += 2;
     } else if (*p == '-') {
         ++p;
-    } else {
-        return false;
     }
     if (!ReadQuoted(p, end, out.share) || !ReadQuoted(p, end, out.release) || p != end)
         return false;

@@ -116,18 +116,22 @@ std::string TimeChart(const RolloutFigures& f)
            "\" y2=\"" + Number(top + height) + "\" stroke=\"#555\"/>";
     svg += Text(left - 6, top + 10, ShowCount(most), "end") + Text(left - 6, top + height, "0", "end");
     std::string points;
+    std::string dots;
     for (std::size_t i = 0; i < f.intervals.size(); ++i) {
         const IntervalRow& row = f.intervals[i];
         const double x = left + step * static_cast<double>(i);
-        const double bar = std::max(step * 0.7, 1.0);
+        const double bar = std::clamp(step * 0.7, 1.0, 48.0);
         const std::string when = ShowTime(row.from).substr(0, 16);
         svg += Rect(x, yOf(row.completed), bar, top + height - yOf(row.completed), GREEN,
                     when + ": " + ShowCount(row.completed) + " completed");
         svg += Rect(x, yOf(row.completed + row.failed), bar, yOf(row.completed) - yOf(row.completed + row.failed), RED,
                     when + ": " + ShowCount(row.failed) + " failed");
         points += Number(x + bar / 2) + "," + Number(yOf(row.checks)) + " ";
+        dots += "<circle cx=\"" + Number(x + bar / 2) + "\" cy=\"" + Number(yOf(row.checks)) + "\" r=\"3\" fill=\"" +
+                BLUE + "\"><title>" + Escape(when + ": " + ShowCount(row.checks) + " checks") + "</title></circle>";
     }
-    svg += "<polyline fill=\"none\" stroke=\"" + std::string(BLUE) + "\" stroke-width=\"2\" points=\"" + points + "\"/>";
+    svg += "<polyline fill=\"none\" stroke=\"" + std::string(BLUE) + "\" stroke-width=\"2\" points=\"" + points + "\"/>" +
+           dots;
     const std::size_t labels = std::min<std::size_t>(f.intervals.size(), 6);
     for (std::size_t k = 0; k < labels; ++k) {
         const std::size_t i = labels == 1 ? 0 : k * (f.intervals.size() - 1) / (labels - 1);
@@ -193,7 +197,10 @@ std::string MirrorBars(const RolloutFigures& f)
 
 std::string Table(const ReportTable& t)
 {
-    std::string out = "<h2>" + Escape(t.title) + "</h2>\n";
+    std::string title = t.title;
+    if (!title.empty() && title[0] >= 'a' && title[0] <= 'z')
+        title[0] = static_cast<char>(title[0] - 'a' + 'A');
+    std::string out = "<h2>" + Escape(title) + "</h2>\n";
     if (!t.rows.empty()) {
         out += "<table>\n<tr>";
         for (std::size_t c = 0; c < t.header.size(); ++c)
@@ -240,7 +247,7 @@ std::string RolloutPage(const RolloutFigures& figures, std::size_t top, const st
             std::snprintf(text, sizeof text, "%s: %llu of %llu started updates failed (%.2f%%)", l.release.c_str(),
                           static_cast<unsigned long long>(l.failed), static_cast<unsigned long long>(l.started),
                           l.started ? 100.0 * static_cast<double>(l.failed) / static_cast<double>(l.started) : 0.0);
-            lines += "<br>" + Escape(text) + (l.over ? " : over" : "");
+            lines += "<br>" + Escape(text) + (l.over ? ": over" : "");
             over = over || l.over;
         }
         char head[100];
@@ -250,7 +257,7 @@ std::string RolloutPage(const RolloutFigures& figures, std::size_t top, const st
         page += std::string("<div class=\"verdict ") + (over ? "halt" : "ok") + "\">" + head + lines + "</div>\n";
     }
     const std::vector<ReportTable> tables = RolloutTables(figures, top);
-    page += "<h2>Players per release and share</h2>\n" + VerdictBars(figures);
+    page += "<h2>Verdicts per release and share</h2>\n" + VerdictBars(figures);
     page += "<h2>Players updated over time</h2>\n" + TimeChart(figures);
     page += "<h2>Failures per file</h2>\n" + FileBars(figures, top);
     page += "<h2>Failures per mirror</h2>\n" + MirrorBars(figures);

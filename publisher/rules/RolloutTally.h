@@ -135,6 +135,7 @@ struct PlayerRow {
 struct RolloutFigures {
     std::uint64_t lines = 0;     // read
     std::uint64_t malformed = 0; // neither format, or cut short: skipped
+    std::string firstMalformed;  // where the first one is, and how it begins (set by the reader)
     std::uint64_t outside = 0;   // before --since or after --until
     std::uint64_t other = 0;     // requests for nothing a player updates from
     std::uint64_t vexaLines = 0; // in the vexa format

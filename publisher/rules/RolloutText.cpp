@@ -199,7 +199,7 @@ std::vector<std::string> RolloutSummary(const RolloutFigures& f)
                           : std::string()));
     if (f.malformed || f.outside)
         lines.push_back("skipped: " + ShowCount(f.malformed) + " malformed lines, " + ShowCount(f.outside) +
-                        " outside the window");
+                        " outside the window" + (f.firstMalformed.empty() ? "" : " (first malformed: " + f.firstMalformed + ")"));
     lines.push_back(ShowCount(f.other) + " requests for nothing that players update from; a player who asked for "
                     "nothing since " + ShowTime(f.end - f.idle) + " (idle " + Duration(f.idle) + ") has finished");
     return lines;

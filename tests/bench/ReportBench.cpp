@@ -175,7 +175,7 @@ int Make(const fs::path& dir, std::uint64_t lines, std::uint32_t players)
         std::fprintf(out, "127.%u.%u.%u - - [%s] \"GET %s HTTP/1.0\" %d %llu \"-\" \"%s\" %.3f %s \"%s\" \"%s\"\n",
                      (p >> 16) & 255, (p >> 8) & 255, p & 255, time, target.c_str(), status,
                      static_cast<unsigned long long>(bytes), zorvane ? "Quillet_Tamsk" : "-", seconds,
-                     completed ? "OK" : "-", share, release);
+                     completed ? "OK" : "", share, release);
         ++written;
         // The next request: Quillet tries a cut file once more, Zorvane gives up at a failure.
         if (!list && !completed && !zorvane && !s.retry) {

@@ -638,12 +638,16 @@ TEST_F(FleetTest, TheReportNamesThePlayersAndFilesOfARun)
     RunZorvane("zout", client);
     RunZorvane("zout", client); // finds itself current
     Player("qin", in[1]);
+    // The player's outside relay (test-players: its pid file and socket) makes
+    // way for the cutting one, once it is gone with the socket it removes.
     std::ifstream pid(m_dir / "players/qin.outside.pid");
     pid_t relay = 0;
     ASSERT_TRUE(pid >> relay);
     ::kill(relay, SIGTERM);
+    for (int i = 0; i < 100 && ::kill(relay, 0) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const std::string levels = "/Vexaupdate/plat/release/data/levels.dat";
-    CCuttingRelay cutting(m_dir / "players/qin.sock", in[1], levels, 64 * 1024);
+    CCuttingRelay cutting(m_dir / "players/qin.vexa-players.sock", in[1], levels, 64 * 1024);
     ASSERT_TRUE(cutting.Ok());
     RunQuillet("qin", Center("center-qin", {"127.0.0.1;" + m_clientPort}));
 
@@ -657,7 +661,7 @@ TEST_F(FleetTest, TheReportNamesThePlayersAndFilesOfARun)
                                " --idle 0 --players --top 50 --fail-over 10 --html page.html",
                            out);
     EXPECT_EQ(rc, 1) << "failed updates over 10% halt";
-    std::string text; // the report with its columns' padding collapsed
+    std::string text; // the report with its columns' padding and its indents taken out
     for (std::size_t i = 0; i < out.size(); ++i) {
         if (!(out[i] == ' ' && i > 0 && (out[i - 1] == ' ' || out[i - 1] == '\n')))
             text.push_back(out[i]);
@@ -676,7 +680,7 @@ TEST_F(FleetTest, TheReportNamesThePlayersAndFilesOfARun)
     };
     EXPECT_NE(text.find("\nplayers (3)\n"), std::string::npos) << out;
     for (const auto& [address, row] : players) {
-        const std::size_t at = text.find("\n " + address + " ");
+        const std::size_t at = text.find("\n" + address + " ");
         ASSERT_NE(at, std::string::npos) << address << "\n" << out;
         EXPECT_NE(text.substr(at, text.find('\n', at + 1) - at).find(row), std::string::npos) << row << "\n" << out;
     }
@@ -694,7 +698,7 @@ TEST_F(FleetTest, TheReportNamesThePlayersAndFilesOfARun)
     EXPECT_NE(text.find("files that fail most (of " + std::to_string(files.size()) + " asked for)"), std::string::npos)
         << out;
     for (const std::string& f : files)
-        EXPECT_NE(text.find("\n " + f), std::string::npos) << f << "\n" << out;
+        EXPECT_NE(text.find("\n" + f), std::string::npos) << f << "\n" << out;
     EXPECT_NE(text.find("fail-over 10.00%: 2.0.14: 1 of 2 started updates failed (50.00%): over, halt"),
               std::string::npos);
     EXPECT_EQ(Publish("report fleet.ini", out), 2);

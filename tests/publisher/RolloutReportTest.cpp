@@ -39,7 +39,7 @@ std::string V(const std::string& address, const char* minuteSecond, const std::s
               std::uint64_t bytes, bool completed = true, const char* share = "0.00-10.00", const char* release = "2.0.14")
 {
     return address + " - - [09/Dec/2026:10:" + minuteSecond + " +0000] \"GET " + target + " HTTP/1.0\" " +
-           std::to_string(status) + " " + std::to_string(bytes) + " \"-\" \"-\" 0.250 " + (completed ? "OK" : "-") +
+           std::to_string(status) + " " + std::to_string(bytes) + " \"-\" \"-\" 0.250 " + (completed ? "OK" : "") +
            " \"" + share + "\" \"" + release + "\"";
 }
 
