@@ -1,12 +1,16 @@
 // docs/publishing.md as a publisher follows it: every command of its sh blocks,
-// in order, as written, against a real nginx. The page's world is made real in
-// a temporary folder: HOME holds a copy of the sources (~/src/vexa) and the
-// release folders (~/vexa-releases), /srv/vexa is a folder that nginx serves,
-// and updates.example.com is that nginx on a loopback port.
+// in order, as written, against real nginx servers configured with the page's
+// own nginx block. The page's world is made real in a temporary folder: HOME
+// holds a copy of the sources (~/src/vexa) and the release folders
+// (~/vexa-releases); the main server's /srv/vexa and /etc/nginx/conf.d, and
+// each mirror's (reached by rsync as host:path and by ssh to reload its nginx),
+// are folders of the test; updates.example.com is an nginx on 127.0.0.1, the
+// mirrors' nginx servers listen on 127.0.0.2 and 127.0.0.3, all on one port.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -68,6 +72,22 @@ std::string Replace(std::string text, const std::string& from, const std::string
     return text;
 }
 
+struct Server {
+    const char* name;
+    const char* address;
+};
+const Server SERVERS[] = {{"main", "127.0.0.1"}, {"east", "127.0.0.2"}, {"west", "127.0.0.3"}};
+
+// The page's nginx block.
+std::string NginxBlock(const std::string& page)
+{
+    const std::size_t start = page.find("```nginx\n");
+    if (start == std::string::npos)
+        return std::string();
+    const std::size_t from = start + 9;
+    return page.substr(from, page.find("```", from) - from);
+}
+
 // What a command must answer: its exit code and fragments of its output; the
 // n-th time the page gives a command that contains the key (from 1).
 struct Expectation {
@@ -94,21 +114,40 @@ protected:
                   0)
             << output;
         MakeReleases();
-        const int rc = RunCommand("'" + SOURCE + "/scripts/nginx-serve' start '" + (m_dir / "nginx").string() +
-                                      "' '" + m_srv.string() + "' " + PORT,
-                                  output);
-        ASSERT_EQ(rc, 0) << "nginx cannot serve on 127.0.0.1:" << PORT
-                         << " (taken? the CMake variable VEXA_PUBLISHING_PORT moves it)\n"
-                         << output;
-        m_serving = true;
     }
 
     void TearDown() override
     {
-        if (m_serving) {
-            std::string output;
-            RunCommand("'" + SOURCE + "/scripts/nginx-serve' stop '" + (m_dir / "nginx").string() + "'", output);
-        }
+        std::string output;
+        for (const Server& s : SERVERS)
+            RunCommand("'" + SOURCE + "/scripts/nginx-serve' stop '" + (m_dir / s.name / "nginx").string() + "'", output);
+    }
+
+    // The page's nginx block as one server runs it, and the script that stands
+    // for "nginx -s reload" there: the first one starts that server.
+    void MakeServer(const Server& server, const std::string& block)
+    {
+        const std::filesystem::path dir = m_dir / server.name;
+        std::filesystem::create_directories(dir / "conf.d");
+        const std::filesystem::path tree = TreeOf(server);
+        std::string site = block;
+        site = Replace(site, "listen 80;", "listen " + std::string(server.address) + ":" + PORT + ";");
+        site = Replace(site, "/var/log/nginx/vexa-access.log", (dir / "access.log").string());
+        site = Replace(site, "/srv/vexa", tree.string());
+        std::ofstream(dir / "site.conf") << "include " << (dir / "conf.d/vexa-shares.conf").string() << ";\n" << site;
+        const std::string serve = "'" + SOURCE + "/scripts/nginx-serve'";
+        const std::string state = "'" + (dir / "nginx").string() + "'";
+        std::ofstream(dir / "reload.sh") << "if [ -s " << state << "/nginx.pid ]; then exec " << serve << " reload "
+                                         << state << "; fi\n"
+                                         << "mkdir -p '" << tree.string() << "'\n"
+                                         << "VEXA_NGINX_SITE='" << (dir / "site.conf").string()
+                                         << "' VEXA_NGINX_ADDRESS=" << server.address << " exec " << serve
+                                         << " start " << state << " '" << tree.string() << "' " << PORT << "\n";
+    }
+
+    std::filesystem::path TreeOf(const Server& server) const
+    {
+        return std::string(server.name) == "main" ? m_srv : m_dir / server.name / "srv";
     }
 
     // What the game's build put into ~/vexa-releases, and copies of a player's
@@ -145,8 +184,24 @@ protected:
     // The page's command in this world.
     std::string Localised(std::string command) const
     {
+        for (const Server& m : SERVERS) {
+            if (std::string(m.name) == "main")
+                continue;
+            const std::string host = std::string(m.name) + ".example.com";
+            const std::filesystem::path dir = m_dir / m.name;
+            command = Replace(command, host + ":/etc/nginx/conf.d/", (dir / "conf.d").string() + "/");
+            command = Replace(command, host + ":/srv/vexa", TreeOf(m).string());
+            command = Replace(command, host + ":/var/log/nginx/vexa-access.log", (dir / "access.log").string());
+            command = Replace(command, "ssh " + host + " nginx -s reload", "bash '" + (dir / "reload.sh").string() + "'");
+            command = Replace(command, "http://" + std::string(m.name) + ".updates.example.com",
+                              "http://" + std::string(m.address) + ":" + PORT);
+            command = Replace(command, std::string(m.name) + ".updates.example.com;80", std::string(m.address) + ";" + PORT);
+        }
         command = Replace(command, "updates.example.com;80", "127.0.0.1;" + PORT);
         command = Replace(command, "http://updates.example.com", "http://127.0.0.1:" + PORT);
+        command = Replace(command, "/etc/nginx/conf.d/", (m_dir / "main/conf.d").string() + "/");
+        command = Replace(command, "/var/log/nginx/vexa-access.log", (m_dir / "main/access.log").string());
+        command = Replace(command, "nginx -s reload", "bash '" + (m_dir / "main/reload.sh").string() + "'");
         return Replace(command, "/srv/vexa", m_srv.string());
     }
 
@@ -166,7 +221,6 @@ protected:
     std::filesystem::path m_home;
     std::filesystem::path m_srv;
     std::filesystem::path m_cwd;
-    bool m_serving = false;
 };
 
 TEST_F(PublishingPageTest, EveryCommandRunsAsWritten)
@@ -178,34 +232,44 @@ TEST_F(PublishingPageTest, EveryCommandRunsAsWritten)
     const std::vector<std::string> commands = PageCommands(page.str());
     ASSERT_GT(commands.size(), 40u);
 
+    const std::string block = NginxBlock(page.str());
+    ASSERT_NE(block.find("server {"), std::string::npos);
+    for (const Server& server : SERVERS)
+        MakeServer(server, block);
+
     const std::string ok = "the server serves the list as published";
     std::vector<Expectation> expected = {
-        {"vexa-publish --help", 1, 0, {"vexa-publish plan CLIENT_DIR"}},
+        {"vexa-publish --help", 1, 0, {"vexa-publish plan CLIENT_DIR", "vexa-publish rollout RELEASE PERCENT"}},
         {"grep ZORVANE_", 1, 0, {"ZORVANE_UPDATE_LIST_URL:STRING=http://127.0.0.1:" + PORT + "/Update.xml"}},
+        {"check updatelist.ini", 1, 0, {"picked on 33."}},
+        {"vexa-publish status", 2, 0, {"3 servers", "no release is live"}},
         {"copy quillet center-2.0.13", 1, 0, {"copied 4 of 4 files", "(1 named in GBK)"}},
         {"publish zorvane release-2.0.13", 1, 0, {"5 files, 2 compared by version, 3 by file time"}},
         {"publish quillet center-2.0.13", 1, 0, {"4 files, 2 folders"}},
-        {"check updatelist.ini", 1, 0, {"picked on 100.0% of starts"}},
-        {"verify /srv/vexa/Update.xml.new", 1, 0, {ok, "6 fetched, 6 ok"}},
-        {"verify /srv/vexa/Vexaupdate/plat/filelist.list.new", 1, 0, {ok, "5 fetched, 5 ok"}},
-        {"filelist.list updatelist.ini", 1, 0, {"every server serves the list as published"}},
+        {"verify /srv/vexa/releases/2.0.13/Update.xml", 1, 0, {ok, "6 fetched, 6 ok"}},
+        {"verify /srv/vexa/releases/2.0.13/Vexaupdate/plat/filelist.list http", 1, 0, {ok, "5 fetched, 5 ok"}},
+        {"rollout 2.0.13 100%", 1, 0, {"east: switched", "west: switched", "2.0.13 100.00%"}},
+        {"filelist.list updatelist.ini", 1, 0, {"every server serves the list as published", "3 servers"}},
         {"publish zorvane release-2.0.14", 1, 0,
-         {"0 added, 2 changed, 3 unchanged, 0 removed (clients keep removed files); a client holding the previous "
-          "release downloads 2 files", "  fetched: Vexa.exe, data\\cards.dat\n"}},
+         {"once it goes live: 0 added, 2 changed, 3 unchanged, 0 removed (clients keep removed files); a client "
+          "holding the previous release downloads 2 files",
+          "  fetched: Vexa.exe, data\\cards.dat\n"}},
         {"publish quillet center-2.0.14", 1, 0, {"0 added, 1 changed, 3 unchanged, 0 removed", "29.3 KB (30000 bytes)"}},
-        {"plan player-copy http://updates.example.com/Update.xml", 1, 0, {"plan: nothing would be fetched (5 files checked)"}},
-        {"plan center-copy http://updates.example.com/Vexaupdate/plat/", 1, 0, {"plan: nothing would be fetched (4 files checked)"}},
-        {"plan player-copy Update-2.0.13.xml", 1, 0,
-         {"leave     Vexa.exe: same or higher version (local 2.0.14.2, listed 2.0.13.5)",
-          "leave     data\\cards.dat: same or later time", "plan: nothing would be fetched (5 files checked)"}},
-        {"publish zorvane release-2.0.15", 1, 0, {"0 added, 2 changed, 3 unchanged, 0 removed"}},
-        {"plan player-copy /srv/vexa/Update.xml.new", 1, 1,
+        {"rollout 2.0.14 10% --dry-run", 1, 0, {"dry run, nothing switched", "fetched: Vexa.exe, data\\cards.dat"}},
+        {"rollout 2.0.14 10%", 2, 0, {"2.0.14 10.00%, 2.0.13 90.00%"}},
+        {"vexa-publish report", 1, 0, {"players per release and share", "fail-over 5.00%: 2.0.14: ", "wrote rollout-2.0.14.html"}},
+        {"halt 2.0.14", 1, 0, {"(halted)"}},
+        {"complete 2.0.14", 1, 0, {"2.0.14 100.00%"}},
+        {"publish zorvane release-2.0.13 rules-2.0.15.txt", 1, 0,
+         {"fetched: Vexa.exe, data\\cards.dat", "instead of a version that does not rise: Vexa.exe"}},
+        {"publish quillet center-2.0.13 -o /srv/vexa/releases/2.0.15", 1, 0, {"0 added, 1 changed, 3 unchanged, 0 removed"}},
+        {"plan player-copy 2.0.15 --fleet", 1, 1,
          {"fetch     Vexa.exe: older by time", "leave     Helper.dll: same or higher version (local 1.0.0.3, listed 1.0.0.3)",
           "fetch     data\\cards.dat: older by time", "plan: 2 of 5 files would be fetched"}},
-        {"publish quillet center-2.0.13", 2, 0, {"0 added, 1 changed, 3 unchanged, 0 removed"}},
-        {"plan center-copy /srv/vexa/Vexaupdate/plat/filelist.list.new", 1, 1,
+        {"plan center-copy /srv/vexa/releases/2.0.15", 1, 1,
          {"fetch     data\\levels.dat: checksum differs", "plan: 1 of 4 files would be fetched, 29.3 KB (30000 bytes)"}},
-        {"plan player-copy http://updates.example.com/Update.xml", 2, 1, {"plan: 2 of 5 files would be fetched"}},
+        {"complete 2.0.15", 1, 0, {"2.0.15 100.00%"}},
+        {"plan player-copy http://updates.example.com/Update.xml", 1, 1, {"plan: 2 of 5 files would be fetched"}},
     };
     std::map<std::string, int> seen;
     m_cwd = m_home;
@@ -223,6 +287,8 @@ TEST_F(PublishingPageTest, EveryCommandRunsAsWritten)
         std::printf("page: exit %d after %.1f s: %s\n", rc,
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
                     written.substr(0, written.find('\n')).c_str());
+        if (std::getenv("VEXA_PAGE_OUTPUT")) // what the page's examples show
+            std::printf("%s", output.c_str());
         int wanted = 0;
         std::vector<std::string> fragments;
         for (Expectation& e : expected) {
