@@ -144,17 +144,10 @@ bool CFleet::HasRelease(const std::string& release, std::string& error) const
 bool CFleet::PublishedZorvane(const std::string& release, std::vector<ListedFile>& entries, std::string& error) const
 {
     entries.clear();
-    const std::filesystem::path list = ReleaseDir(release) / "Update.xml";
     std::error_code ec;
-    if (!std::filesystem::exists(list, ec))
+    if (!std::filesystem::exists(ReleaseDir(release) / "Update.xml", ec))
         return true;
-    std::vector<XmlFileElement> elements;
-    if (!ReadXmlList(list, elements, error)) {
-        error = Utf8FromPath(list) + ": " + error;
-        return false;
-    }
-    entries = ReadListedFiles(elements);
-    return true;
+    return ListAt("/releases/" + release + "/Update.xml", entries, error);
 }
 
 bool CFleet::ListAt(const std::string& path, std::vector<ListedFile>& entries, std::string& error) const
