@@ -257,7 +257,7 @@ TEST_F(PublishingPageTest, EveryCommandRunsAsWritten)
         {"publish quillet center-2.0.14", 1, 0, {"0 added, 1 changed, 3 unchanged, 0 removed", "29.3 KB (30000 bytes)"}},
         {"rollout 2.0.14 10% --dry-run", 1, 0, {"dry run, nothing switched", "fetched: Vexa.exe, data\\cards.dat"}},
         {"rollout 2.0.14 10%", 2, 0, {"2.0.14 10.00%, 2.0.13 90.00%"}},
-        {"vexa-publish report", 1, 0, {"players per release and share", "fail-over 5.00%: 2.0.14: ", "wrote rollout-2.0.14.html"}},
+        {"vexa-publish report", 1, 0, {"players per release and share", "fail-over 5.00%", "wrote rollout-2.0.14.html"}},
         {"halt 2.0.14", 1, 0, {"(halted)"}},
         {"complete 2.0.14", 1, 0, {"2.0.14 100.00%"}},
         {"publish zorvane release-2.0.13 rules-2.0.15.txt", 1, 0,
