@@ -532,8 +532,11 @@ struct CRolloutTally::State {
         if (target.kind == TargetKind::ZorvaneFile)
             release = tree.File(file).release;
         Update& u = p.open;
+        // An update begun before the window (no list seen) is of one release:
+        // a Zorvane file of another begins another.
+        if (u.active && !u.listSeen && u.release != release)
+            Close(p, false, nullptr);
         if (!u.active) {
-            // Begun before the window: no list seen.
             u = Update{};
             u.active = true;
             u.release = release;
