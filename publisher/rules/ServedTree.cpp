@@ -172,8 +172,10 @@ std::uint32_t CServedTree::FindZorvaneList(std::uint32_t release, std::string_vi
         if (id != CStringIndex::NONE)
             return id;
     }
-    const std::string own = std::string(RELEASES) + std::string(ReleaseName(release)) + "/Update.xml";
-    const std::string key = Key('l', release, 0, own);
+    // Which of the release's lists the share was served is not known (no
+    // shares' history): its length is not either; the one as published is not
+    // what the players get once it goes live.
+    const std::string key = Key('l', release, 0, "");
     const std::uint32_t id = m_fileKeys.Find(key);
     if (id != CStringIndex::NONE)
         return id;

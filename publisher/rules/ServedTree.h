@@ -70,7 +70,7 @@ public:
     // unknown length, so that what players asked for is still counted.
     std::uint32_t QuilletFile(std::uint32_t release, std::uint32_t path);
     std::uint32_t QuilletList(std::uint32_t release, std::uint32_t channel);
-    // The list a share was served, or the release's own list when that is not known.
+    // The list a share was served, or one of unknown length when that is not known.
     std::uint32_t ZorvaneList(std::uint32_t release, std::string_view listPath);
 
     const std::vector<ServedFile>& Files() const { return m_files; }
