@@ -121,6 +121,7 @@ void AddCommands(CLI::App& app)
     AddVerifyCommand(app, commands);
     AddPlanCommand(app, commands);
     AddFleetCommands(app, commands);
+    AddReportCommand(app, commands);
     // Whatever a command does not take is looked at after the parse, so that
     // the refusal can say whether it belongs to another command.
     app.allow_extras();
@@ -156,8 +157,8 @@ std::string Usage()
         usage += Synopsis(c);
     }
     usage += "  vexa-publish COMMAND --help   (the options of one command)\n"
-             "exit codes: 0 ok; 1 problems found (plan: files would be fetched); 2 bad input;\n"
-             "            3 verify failed or a server cannot be reached (rollout, push: nothing switched)\n";
+             "exit codes: 0 ok; 1 problems found (plan: files would be fetched; report: over --fail-over);\n"
+             "            2 bad input; 3 verify failed or a server cannot be reached (rollout, push: nothing switched)\n";
     return usage;
 }
 

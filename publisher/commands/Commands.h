@@ -57,6 +57,7 @@ void AddCheckCommand(CLI::App& app, std::vector<Command>& commands);
 void AddVerifyCommand(CLI::App& app, std::vector<Command>& commands);
 void AddPlanCommand(CLI::App& app, std::vector<Command>& commands);
 void AddFleetCommands(CLI::App& app, std::vector<Command>& commands);
+void AddReportCommand(CLI::App& app, std::vector<Command>& commands);
 
 // Options bound the same way by every command that takes them, with the checks
 // and words of the command line.

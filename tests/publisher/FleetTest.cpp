@@ -9,7 +9,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <poll.h>
+#include <sys/un.h>
+
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -66,6 +71,93 @@ std::string GetFrom(const std::string& address, const std::string& target)
     const std::size_t body = answer.find("\r\n\r\n");
     return body == std::string::npos ? std::string() : answer.substr(body + 4);
 }
+
+// The network between one player and the server, cutting every answer for one
+// target after its first bytes, as a connection lost mid-download does: it
+// stands in for the player's outside relay (test-players), on the same socket.
+class CCuttingRelay {
+public:
+    CCuttingRelay(const std::filesystem::path& socketPath, std::string address, std::string cut, std::size_t keep)
+        : m_address(std::move(address)), m_cut(std::move(cut)), m_keep(keep)
+    {
+        m_listen = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un at{};
+        at.sun_family = AF_UNIX;
+        std::snprintf(at.sun_path, sizeof at.sun_path, "%s", socketPath.c_str());
+        ::unlink(socketPath.c_str());
+        m_ok = ::bind(m_listen, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && ::listen(m_listen, 16) == 0;
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~CCuttingRelay()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listen);
+        for (std::thread& t : m_pumps)
+            t.join();
+    }
+    bool Ok() const { return m_ok; }
+
+private:
+    void Serve()
+    {
+        while (!m_stop) {
+            pollfd p{m_listen, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            const int client = ::accept(m_listen, nullptr, nullptr);
+            if (client >= 0)
+                m_pumps.emplace_back([this, client] { Pump(client); });
+        }
+    }
+
+    void Pump(int client)
+    {
+        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, m_address.c_str(), &local.sin_addr);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(VEXA_FLEET_PORT));
+        ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+        std::string request;
+        char block[65536];
+        if (::bind(server, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+            ::connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+            // HTTP/1.0: the request whole, then the answer.
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                const ssize_t n = ::recv(client, block, sizeof block, 0);
+                if (n <= 0)
+                    break;
+                request.append(block, static_cast<std::size_t>(n));
+            }
+            ::send(server, request.data(), request.size(), MSG_NOSIGNAL);
+            const bool cut = request.rfind("GET " + m_cut + " ", 0) == 0;
+            std::size_t passed = 0;
+            for (ssize_t n; (!cut || passed < m_keep) && (n = ::recv(server, block, sizeof block, 0)) > 0;) {
+                ::send(client, block, static_cast<std::size_t>(n), MSG_NOSIGNAL);
+                passed += static_cast<std::size_t>(n);
+            }
+            if (cut) {
+                // A reset, not an orderly end: nginx finds its answer cut.
+                linger hard{1, 0};
+                ::setsockopt(server, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            }
+        }
+        ::close(server);
+        ::close(client);
+    }
+
+    std::string m_address;
+    std::string m_cut;
+    std::size_t m_keep;
+    int m_listen = -1;
+    bool m_ok = false;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+    std::vector<std::thread> m_pumps;
+};
 
 // One release's files: Zorvane's and Quillet's, by path.
 struct ReleaseFiles {
@@ -505,6 +597,146 @@ TEST_F(FleetTest, MirrorsAreSwitchedTogetherOrNotAtAll)
         RunQuillet("", center);
         ExpectHolds(center, B.quillet, "2.0.14");
     }
+}
+
+// The report after a 10% step, from the access log of a real run: players of
+// their own addresses run the real clients, one of them through a connection
+// that cuts Quillet's largest file every time; the report names exactly these
+// players and the files they asked for, from the log rotated in two parts (one
+// gzip-compressed), and --fail-over halts. The page of the same report is
+// opened in a real browser.
+TEST_F(FleetTest, TheReportNamesThePlayersAndFilesOfARun)
+{
+    ReleaseFiles b = B;
+    b.quillet["data/levels.dat"] = SomeBytes(24u << 20, 13); // larger than the sockets hold
+    Stage("2.0.13", A);
+    Stage("2.0.14", b);
+    OneServer();
+    std::string out;
+    ASSERT_EQ(Publish("rollout 2.0.13 100%", out), 0);
+    ASSERT_EQ(Publish("rollout 2.0.14 10%", out), 0);
+    const ShareState state = State();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const std::string since = IsoTime(Now());
+    std::vector<std::string> in; // addresses of the 10% on 2.0.14
+    std::string outside;
+    for (int i = 1; (in.size() < 2 || outside.empty()) && i < 250; ++i) {
+        const std::string address = "127.0.4." + std::to_string(i);
+        const Share& share = state.shares[*ShareOfAddress(state, address)];
+        if (share.release == "2.0.14" && in.size() < 2)
+            in.push_back(address);
+        else if (share.release == "2.0.13" && outside.empty())
+            outside = address;
+    }
+    ASSERT_EQ(in.size(), 2u);
+    ASSERT_FALSE(outside.empty());
+
+    Player("zin", in[0]);
+    RunZorvane("zin", Client("client-zin"));
+    Player("zout", outside);
+    const std::filesystem::path client = Client("client-zout");
+    RunZorvane("zout", client);
+    RunZorvane("zout", client); // finds itself current
+    Player("qin", in[1]);
+    // The player's outside relay (test-players: its pid file and socket) makes
+    // way for the cutting one, once it is gone with the socket it removes.
+    std::ifstream pid(m_dir / "players/qin.outside.pid");
+    pid_t relay = 0;
+    ASSERT_TRUE(pid >> relay);
+    ::kill(relay, SIGTERM);
+    for (int i = 0; i < 100 && ::kill(relay, 0) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::string levels = "/Vexaupdate/plat/release/data/levels.dat";
+    CCuttingRelay cutting(m_dir / "players/qin.vexa-players.sock", in[1], levels, 64 * 1024);
+    ASSERT_TRUE(cutting.Ok());
+    RunQuillet("qin", Center("center-qin", {"127.0.0.1;" + m_clientPort}));
+
+    // The log as logrotate leaves it: the older part compressed.
+    const std::string log = Read(m_dir / "main/fleet.log");
+    std::size_t half = log.find('\n', log.size() / 2) + 1;
+    std::ofstream(m_dir / "fleet.log.1") << log.substr(0, half);
+    std::ofstream(m_dir / "fleet.log") << log.substr(half);
+    ASSERT_EQ(RunCommand("gzip -f " + Quote(m_dir / "fleet.log.1"), out), 0);
+    const int rc = Publish("report fleet.log fleet.log.1.gz --since " + since +
+                               " --idle 0 --players --top 50 --fail-over 10 --html page.html",
+                           out);
+    EXPECT_EQ(rc, 1) << "failed updates over 10% halt";
+    std::string text; // the report with its columns' padding and its indents taken out
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (!(out[i] == ' ' && i > 0 && (out[i - 1] == ' ' || out[i - 1] == '\n')))
+            text.push_back(out[i]);
+    }
+    const auto shareOf = [&](const std::string& address) { return state.shares[*ShareOfAddress(state, address)].Name(); };
+    const auto count = [&](const std::string& fragment) {
+        std::size_t n = 0;
+        for (std::size_t at = log.find(fragment); at != std::string::npos; at = log.find(fragment, at + 1))
+            ++n;
+        return n;
+    };
+    const std::vector<std::pair<std::string, std::string>> players = {
+        {in[0], "Zorvane 2.0.14 " + shareOf(in[0]) + " this server completed - -"},
+        {outside, "Zorvane 2.0.13 " + shareOf(outside) + " this server completed - -"},
+        {in[1], "- Quillet plat 2.0.14 " + shareOf(in[1]) + " this server failed cut short data/levels.dat"},
+    };
+    EXPECT_NE(text.find("\nplayers (3)\n"), std::string::npos) << out;
+    for (const auto& [address, row] : players) {
+        const std::size_t at = text.find("\n" + address + " ");
+        ASSERT_NE(at, std::string::npos) << address << "\n" << out;
+        EXPECT_NE(text.substr(at, text.find('\n', at + 1) - at).find(row), std::string::npos) << row << "\n" << out;
+    }
+    const std::size_t cuts = count("GET " + levels + " ");
+    EXPECT_GE(cuts, 2u) << "Quillet fetches a cut file once more";
+    const std::vector<std::string> files = {
+        "2.0.14 Quillet plat data/levels.dat 25,165,824 " + std::to_string(cuts) + " 0 " + std::to_string(cuts),
+        "2.0.13 Zorvane " + state.shares[1].list.substr(state.shares[1].list.rfind('/') + 1) + " ",
+        "2.0.14 Zorvane " + state.shares[0].list.substr(state.shares[0].list.rfind('/') + 1) + " ",
+        "2.0.13 Zorvane Vexa.exe ", "2.0.13 Zorvane config.ini ", "2.0.13 Zorvane data/cards.dat ",
+        "2.0.14 Zorvane Vexa.exe ", "2.0.14 Zorvane config.ini ", "2.0.14 Zorvane data/cards.dat ",
+        "2.0.14 Quillet plat filelist.list ", "2.0.14 Quillet plat config.ini ",
+        "2.0.14 Quillet plat \xE8\xA7\x84\xE5\x88\x99.txt ",
+    };
+    EXPECT_NE(text.find("files that fail most (of " + std::to_string(files.size()) + " asked for)"), std::string::npos)
+        << out;
+    for (const std::string& f : files)
+        EXPECT_NE(text.find("\n" + f), std::string::npos) << f << "\n" << out;
+    EXPECT_NE(text.find("fail-over 10.00%: 2.0.14: 1 of 2 started updates failed (50.00%): over, halt"),
+              std::string::npos);
+    EXPECT_EQ(Publish("report fleet.ini", out), 2);
+    EXPECT_NE(out.find("fleet.ini: error: not an nginx access log"), std::string::npos);
+
+    // The page in a real browser: what it shows, as printed, holds the same
+    // rows; its charts are drawn.
+    const std::string chromium = "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                                 "--disable-background-networking --disable-component-update --disable-sync "
+                                 "--user-data-dir=" + Quote(m_dir / "chromium") + " ";
+    const std::string page = "file://" + (m_dir / "page.html").string();
+    ASSERT_EQ(RunCommand("cd " + Quote(m_dir.Path()) + " && timeout 120 " + chromium +
+                             "--window-size=1280,2000 --screenshot=page.png " + page + " && timeout 120 " + chromium +
+                             "--no-pdf-header-footer --print-to-pdf=page.pdf " + page,
+                         out),
+              0)
+        << out;
+    std::filesystem::create_directories(std::filesystem::path(VEXA_REPORT_SHOT).parent_path());
+    std::filesystem::copy_file(m_dir / "page.png", VEXA_REPORT_SHOT, std::filesystem::copy_options::overwrite_existing);
+    std::printf("the report's page as the browser shows it: %s\n", VEXA_REPORT_SHOT);
+    ASSERT_EQ(RunCommand("pdftotext -layout " + Quote(m_dir / "page.pdf") + " -", out), 0);
+    std::string shown;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (!(out[i] == ' ' && i > 0 && (out[i - 1] == ' ' || out[i - 1] == '\n')))
+            shown.push_back(out[i]);
+    }
+    EXPECT_NE(shown.find("Halt: failed updates over 10.00% of started ones"), std::string::npos) << shown;
+    for (const auto& [address, row] : players) {
+        const std::size_t at = shown.find(address + " ");
+        ASSERT_NE(at, std::string::npos) << shown;
+        EXPECT_NE(shown.substr(at, shown.find('\n', at) - at).find(row.substr(row.find(" this server"))),
+                  std::string::npos)
+            << row << "\n" << shown;
+    }
+    EXPECT_NE(shown.find(files[0]), std::string::npos) << shown;
+    ASSERT_EQ(RunCommand("convert " + Quote(m_dir / "page.png") + " -format %c histogram:info:-", out), 0);
+    EXPECT_NE(out.find("#D64545"), std::string::npos) << "no failure drawn";
+    EXPECT_NE(out.find("#2E9E5B"), std::string::npos) << "no completed update drawn";
 }
 
 } // namespace

@@ -191,6 +191,7 @@ protected:
             const std::filesystem::path dir = m_dir / m.name;
             command = Replace(command, host + ":/etc/nginx/conf.d/", (dir / "conf.d").string() + "/");
             command = Replace(command, host + ":/srv/vexa", TreeOf(m).string());
+            command = Replace(command, host + ":/var/log/nginx/vexa-access.log", (dir / "access.log").string());
             command = Replace(command, "ssh " + host + " nginx -s reload", "bash '" + (dir / "reload.sh").string() + "'");
             command = Replace(command, "http://" + std::string(m.name) + ".updates.example.com",
                               "http://" + std::string(m.address) + ":" + PORT);
@@ -199,6 +200,7 @@ protected:
         command = Replace(command, "updates.example.com;80", "127.0.0.1;" + PORT);
         command = Replace(command, "http://updates.example.com", "http://127.0.0.1:" + PORT);
         command = Replace(command, "/etc/nginx/conf.d/", (m_dir / "main/conf.d").string() + "/");
+        command = Replace(command, "/var/log/nginx/vexa-access.log", (m_dir / "main/access.log").string());
         command = Replace(command, "nginx -s reload", "bash '" + (m_dir / "main/reload.sh").string() + "'");
         return Replace(command, "/srv/vexa", m_srv.string());
     }
@@ -255,6 +257,7 @@ TEST_F(PublishingPageTest, EveryCommandRunsAsWritten)
         {"publish quillet center-2.0.14", 1, 0, {"0 added, 1 changed, 3 unchanged, 0 removed", "29.3 KB (30000 bytes)"}},
         {"rollout 2.0.14 10% --dry-run", 1, 0, {"dry run, nothing switched", "fetched: Vexa.exe, data\\cards.dat"}},
         {"rollout 2.0.14 10%", 2, 0, {"2.0.14 10.00%, 2.0.13 90.00%"}},
+        {"vexa-publish report", 1, 0, {"players per release and share", "fail-over 5.00%", "wrote rollout-2.0.14.html"}},
         {"halt 2.0.14", 1, 0, {"(halted)"}},
         {"complete 2.0.14", 1, 0, {"2.0.14 100.00%"}},
         {"publish zorvane release-2.0.13 rules-2.0.15.txt", 1, 0,
