@@ -30,7 +30,6 @@ namespace {
 
 const std::string SOURCE = VEXA_SOURCE_DIR;
 const std::string PORT = std::to_string(VEXA_FLEET_PORT);
-const std::string BENCH = VEXA_FLEET_BENCH;
 
 std::string Quote(const std::filesystem::path& p)
 {
@@ -176,6 +175,9 @@ protected:
             GTEST_SKIP() << "players of their own addresses need network namespaces (root) and socat";
         RunCommand(Quote(SOURCE + "/scripts/wine-bench") + " preset", out);
         const std::string preset = out.substr(0, out.find('\n'));
+        // A bench of each processor's own: one made for the other build refuses to run it.
+        RunCommand(Quote(SOURCE + "/scripts/wine-bench") + " arch", out);
+        m_bench = std::string(VEXA_FLEET_BENCH) + "-" + out.substr(0, out.find('\n'));
         m_bin = SOURCE + "/build/" + preset + "/bin";
         const std::string cache = Read(SOURCE + "/build/" + preset + "/CMakeCache.txt");
         const std::string key = "ZORVANE_UPDATE_LIST_URL:STRING=http://127.0.0.1:";
@@ -290,7 +292,7 @@ protected:
 
     std::string Wine(const std::string& what) const
     {
-        return Quote(SOURCE + "/scripts/wine-bench") + " " + what + " " + Quote(BENCH);
+        return Quote(SOURCE + "/scripts/wine-bench") + " " + what + " " + Quote(m_bench);
     }
 
     // The Wine bench's server makes every socket of its programs: it runs where
@@ -331,6 +333,8 @@ protected:
     void RunZorvane(const std::string& player, const std::filesystem::path& client)
     {
         BenchFor(player);
+        if (HasFatalFailure())
+            return;
         std::string out;
         const int rc = RunCommand("cd " + Quote(client) + " && timeout 180 " +
                                       As(player, Wine("run") + " ./Zorvane.exe " + m_base + "/serverlist.txt auto") +
@@ -348,6 +352,8 @@ protected:
     void RunQuillet(const std::string& player, const std::filesystem::path& center)
     {
         BenchFor(player);
+        if (HasFatalFailure())
+            return;
         const std::size_t before = Read(center / "Mirabond.exe.log").size();
         std::string out;
         RunCommand("cd " + Quote(center) + " && timeout 180 " + As(player, Wine("run") + " ./Quillet.exe") +
@@ -382,6 +388,7 @@ protected:
     TempDir m_dir;
     std::filesystem::path m_root;
     std::filesystem::path m_bin;
+    std::string m_bench; // the Wine bench of the clients' processor
     std::string m_clientPort;
     std::string m_base;
     std::vector<std::string> m_servers;
