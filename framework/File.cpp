@@ -16,6 +16,8 @@ bool CFile::Open(const std::wstring& path, unsigned flags)
     case shareDenyNone: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
     default: share = 0; break; // compatibility and exclusive modes share nothing
     }
+    if (flags & shareDelete)
+        share |= FILE_SHARE_DELETE;
     DWORD disposition = OPEN_EXISTING;
     if (flags & modeCreate)
         disposition = (flags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;

@@ -18,6 +18,7 @@ public:
         shareDenyWrite = 0x0020,
         shareDenyRead = 0x0030,
         shareDenyNone = 0x0040,
+        shareDelete = 0x0080, // with any of the above: others may delete or rename the file while it is open
         modeCreate = 0x1000,
         modeNoTruncate = 0x2000,
     };

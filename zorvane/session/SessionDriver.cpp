@@ -187,12 +187,21 @@ CInetFile* CUpdateDlg::NewTransfer(std::int32_t kind)
     return task;
 }
 
+void CUpdateDlg::CListFile::Delete() noexcept
+{
+    if (!path.empty())
+        ::DeleteFileW(path.c_str());
+    path.clear();
+}
+
 void CUpdateDlg::StartUpdateListTransfer()
 {
     CServerInfo* server = m_servers.First();
     if (!server)
         return;
     std::wstring temp = TempListFile();
+    m_listFile.Delete();
+    m_listFile.path = temp;
     m_updateList.Clear();
     SetStatus(TextConnecting(server->Name));
     m_totalReceived = 0;
@@ -417,7 +426,7 @@ void CUpdateDlg::HandleUpdateList(CInetFile* task, std::uint32_t code)
 {
     if (code != TRANSFER_OK) {
         SetStatus(TextListFailed(task->ErrorText, task->ServerName));
-        ::DeleteFileW(task->TargetPath.c_str());
+        m_listFile.Delete();
         ::MessageBoxW(m_hWnd, task->ErrorText.c_str(), TEXT_SYSTEM_CAPTION, MB_OK | MB_ICONERROR);
         LaunchHall();
         PostQuit();
@@ -430,7 +439,7 @@ void CUpdateDlg::HandleUpdateList(CInetFile* task, std::uint32_t code)
     // keep the list then.
     std::string document;
     const bool read = ReadBytes(task->TargetPath, document);
-    ::DeleteFileW(task->TargetPath.c_str());
+    m_listFile.Delete();
 
     // A large client takes seconds to read and check: that runs on a thread of
     // its own while this one keeps the window painting and answering.

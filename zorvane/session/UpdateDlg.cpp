@@ -209,8 +209,13 @@ void CUpdateDlg::OnMouseMove(LPARAM lParam)
 void CUpdateDlg::OnLButtonUp(LPARAM lParam)
 {
     POINT p = CursorInClient(lParam);
-    if (m_mouse.Release(p.x, p.y))
-        exit(0); // the drawn close button ends the program at once
+    if (!m_mouse.Release(p.x, p.y))
+        return;
+    // The drawn close button ends the program at once: no destructor runs, so
+    // the list's temporary file goes now (a transfer writing it lets it go).
+    m_tasks.ForEach([](CInetFile& task) { task.Cancel = true; });
+    m_listFile.Delete();
+    exit(0);
 }
 
 void CUpdateDlg::AnimateTray(const CInetFile* task)

@@ -107,6 +107,16 @@ private:
     CCriticalSection m_sessionLock;
     CServerList m_servers;
     CUpdateList m_updateList;
+    // The update list's temporary file until it has been read: deleted however the
+    // session ends. Declared before the queue, so deleted after its transfers stop.
+    struct CListFile {
+        std::wstring path;
+        CListFile() = default;
+        CListFile(const CListFile&) = delete;
+        CListFile& operator=(const CListFile&) = delete;
+        ~CListFile() { Delete(); }
+        void Delete() noexcept;
+    } m_listFile;
     CTaskQueue m_tasks;
 
     // Window state.

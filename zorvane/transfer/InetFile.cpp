@@ -88,10 +88,16 @@ void CInetFile::Run()
         }
 
         const std::wstring path = LocalPath();
+        // The list's temporary file may be deleted by the session while it is
+        // written: a session that ends leaves nothing in the temporary folder.
+        const unsigned mode =
+            CFile::modeCreate | CFile::modeWrite | (Kind == KIND_UPDATE_LIST ? unsigned(CFile::shareDelete) : 0u);
+        if (Cancel)
+            throw CInetFileException(TRANSFER_CANCELLED);
         CFile file;
-        if (!file.Open(path, CFile::modeCreate | CFile::modeWrite)) {
+        if (!file.Open(path, mode)) {
             CreateFolders(path);
-            if (!file.Open(path, CFile::modeCreate | CFile::modeWrite)) {
+            if (!file.Open(path, mode)) {
                 ErrorText = TEXT_LOCAL_FILE;
                 throw CInetFileException(TRANSFER_LOCAL_FILE);
             }

@@ -191,25 +191,43 @@ TEST_F(ZorvaneFault, EachFaultOfTheFilesAnswerEndsAsDescribed)
 
 TEST_F(ZorvaneFault, AListThatFailsOrNeverComesIsReported)
 {
+    enum class User { Waits, PressesEsc, ClicksClose };
     struct Row {
         const char* name;
         TestRoute route;
-        bool waits;
+        User user;
     };
     const Row rows[] = {
-        {"500", Answer([](TestRoute& r) { r.status = 500; r.reason = "Internal Server Error"; }), false},
-        {"never answers", Answer([](TestRoute& r) { r.neverAnswer = true; }), true},
+        {"500", Answer([](TestRoute& r) { r.status = 500; r.reason = "Internal Server Error"; }), User::Waits},
+        {"never answers", Answer([](TestRoute& r) { r.neverAnswer = true; }), User::PressesEsc},
+        {"never answers, closed by the button", Answer([](TestRoute& r) { r.neverAnswer = true; }),
+         User::ClicksClose},
+        {"a slow body, closed by the button", Answer([](TestRoute& r) {
+             r.chunkSize = 10;
+             r.delayBetweenMs = 100;
+         }),
+         User::ClicksClose},
     };
+    // The program's temporary folder is the test's own: the list's file must not stay there.
+    const std::wstring temp = m_folder / L"temp";
+    ASSERT_TRUE(::CreateDirectoryW(temp.c_str(), nullptr));
+    ::SetEnvironmentVariableW(L"TMP", temp.c_str());
+    ::SetEnvironmentVariableW(L"TEMP", temp.c_str());
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ::DeleteFileW(Installed(L"Mirabond.exe.log").c_str());
         m_server.Route("/Update.xml", row.route);
         ui::Process p = Run();
-        if (row.waits) {
+        if (row.user != User::Waits) {
             HWND wnd = SessionWindow(p);
             ASSERT_NE(wnd, nullptr);
             EXPECT_FALSE(p.WaitExit(3000));
-            ui::PostKey(wnd, VK_ESCAPE);
+            if (row.user == User::PressesEsc) {
+                ui::PostKey(wnd, VK_ESCAPE);
+            } else {
+                ui::PostMouse(wnd, WM_LBUTTONDOWN, 350, 6, MK_LBUTTON);
+                ui::PostMouse(wnd, WM_LBUTTONUP, 350, 6);
+            }
             EXPECT_TRUE(p.WaitExit(kClosed)) << "the program outlived its window";
         } else {
             HWND box = ui::WaitForProcessWindow(p.Id(), L"#32770", kWait, L"系统提示", false);
@@ -218,8 +236,13 @@ TEST_F(ZorvaneFault, AListThatFailsOrNeverComesIsReported)
             ui::PressButton(box);
         }
         ASSERT_TRUE(p.WaitExit(kWait));
-        EXPECT_EQ(HallStarted(), !row.waits);
+        EXPECT_EQ(HallStarted(), row.user == User::Waits);
         EXPECT_EQ(ReadWholeFile(Installed(L"a.dat")), kOld);
+        WIN32_FIND_DATAW found;
+        const HANDLE left = ::FindFirstFileW((temp + L"\\*.tmp").c_str(), &found);
+        EXPECT_EQ(left, INVALID_HANDLE_VALUE) << "the list's file was left: " << Utf8(found.cFileName);
+        if (left != INVALID_HANDLE_VALUE)
+            ::FindClose(left);
     }
 }
 
