@@ -20,21 +20,9 @@
 #include "Internet.h"
 #include "UpdateDlg.h"
 #include "WinApp.h"
+#include "ZorvaneBench.h"
 
 namespace {
-
-struct BenchApp : CWinApp {
-    BenchApp() { m_pszAppName = L"Zorvane"; }
-} g_app;
-
-double Now()
-{
-    LARGE_INTEGER t;
-    LARGE_INTEGER f;
-    ::QueryPerformanceCounter(&t);
-    ::QueryPerformanceFrequency(&f);
-    return double(t.QuadPart) / double(f.QuadPart);
-}
 
 // Times the files of the session: from the moment the list's completion has been
 // handled (the files are queued) to the moment the last file's has.

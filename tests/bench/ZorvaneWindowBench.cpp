@@ -20,21 +20,9 @@
 #include "TestHttpServer.h"
 #include "UpdateDlg.h"
 #include "WinApp.h"
+#include "ZorvaneBench.h"
 
 namespace {
-
-struct BenchApp : CWinApp {
-    BenchApp() { m_pszAppName = L"Zorvane"; }
-} g_app;
-
-double Now()
-{
-    LARGE_INTEGER t;
-    LARGE_INTEGER f;
-    ::QueryPerformanceCounter(&t);
-    ::QueryPerformanceFrequency(&f);
-    return double(t.QuadPart) / double(f.QuadPart);
-}
 
 class TimedDlg : public CUpdateDlg {
 public:
