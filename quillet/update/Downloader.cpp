@@ -32,9 +32,10 @@ constexpr DWORD kMoveRetryMs = 50;
 // How many names a new part file is tried under before the fetch fails.
 constexpr int kPartNameAttempts = 64;
 
-// Part files are named "~<process>-<number>.part", in hexadecimal.
+// Part files are named "~<process>-<number>.part", in hexadecimal; near the
+// platform's path limit each number keeps only its low digits.
 const char kPartPattern[] = "~*.part";
-constexpr std::size_t kPartNameMax = 40;
+constexpr std::size_t kPartNameFixed = 7; // "~", "-" and ".part"
 // A part not written for this long is no running transfer's (one just closed is
 // about to be moved into place by its own run).
 constexpr ULONGLONG kStalePartAge = 60ull * 10000000ull; // 60 s in FILETIME units
@@ -78,10 +79,21 @@ HANDLE CreatePartFile(const std::string& folder, std::string& path)
 {
     static std::atomic<std::uint32_t> counter{::GetTickCount()};
     const std::string prefix = WithSeparator(folder);
+    // The part's path must fit wherever the target's does: the digits a name of
+    // the whole path's limit leaves in this folder, at least one per number.
+    char full[2 * MAX_PATH];
+    const DWORD fullLength = ::GetFullPathNameA(prefix.empty() ? ".\\" : prefix.c_str(), sizeof full, full, nullptr);
+    const std::size_t room = fullLength > 0 && fullLength + kPartNameFixed + 2 < MAX_PATH
+                                 ? MAX_PATH - 1 - fullLength - kPartNameFixed
+                                 : 2;
+    const auto lowDigits = [](std::uint32_t value, std::size_t digits) {
+        char text[12];
+        const int n = std::snprintf(text, sizeof text, "%lx", static_cast<unsigned long>(value));
+        return std::string(text + (static_cast<std::size_t>(n) > digits ? n - digits : 0));
+    };
     for (int attempt = 0; attempt < kPartNameAttempts; ++attempt) {
-        char name[kPartNameMax];
-        std::snprintf(name, sizeof name, "~%lx-%lx.part", static_cast<unsigned long>(::GetCurrentProcessId()),
-                      static_cast<unsigned long>(counter++));
+        const std::string process = lowDigits(::GetCurrentProcessId(), room / 2);
+        const std::string name = "~" + process + "-" + lowDigits(counter++, room - process.size()) + ".part";
         path = prefix + name;
         HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);

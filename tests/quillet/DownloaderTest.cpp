@@ -344,6 +344,24 @@ TEST_F(DownloaderTest, AnInstalledFileReleasedSoonAfterIsReplaced)
     EXPECT_TRUE(PartsLeft().empty());
 }
 
+TEST_F(DownloaderTest, APartFileFitsWhereverItsTargetFits)
+{
+    // A folder that leaves 12 characters for a name before the platform's path
+    // limit: "a.dat" fits there, a part named with both numbers whole does not.
+    std::wstring folder = m_folder.Path();
+    ASSERT_LT(folder.size() + 1, 246u);
+    while (folder.size() < 246) {
+        const std::size_t left = 246 - folder.size() - 1; // the next folder's name
+        folder += L"\\" + std::wstring(left > 200 ? 100 : left, L'd');
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    }
+    TestRoute route;
+    route.generated = 20000;
+    m_server.Route("/a.dat", route);
+    ASSERT_TRUE(Fetch("/a.dat", qtest::Narrow(folder + L"\\a.dat")));
+    EXPECT_EQ(ReadWholeFile(folder + L"\\a.dat"), TestHttpServer::GeneratedBody(20000));
+}
+
 TEST_F(DownloaderTest, AWholeBodyReplacesTheInstalledFile)
 {
     TestRoute route;
