@@ -59,6 +59,18 @@ unsigned CFile::Read(void* data, unsigned count)
     return read;
 }
 
+bool CFile::ReadAll(const std::wstring& path, std::string& bytes)
+{
+    CFile file;
+    if (!file.Open(path, modeRead | shareDenyNone))
+        return false;
+    bytes.clear();
+    char buffer[64 * 1024];
+    for (unsigned n; (n = file.Read(buffer, sizeof buffer)) > 0;)
+        bytes.append(buffer, n);
+    return true;
+}
+
 long long CFile::GetLength() const
 {
     LARGE_INTEGER size;

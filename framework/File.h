@@ -40,6 +40,10 @@ public:
     long long GetLength() const;
     void Close() noexcept { m_handle.Reset(); }
 
+    // Reads a whole file, shared with its other readers and writers; false when
+    // it cannot be opened.
+    static bool ReadAll(const std::wstring& path, std::string& bytes);
+
     HANDLE Handle() const noexcept { return m_handle.Get(); }
     DWORD LastError() const noexcept { return m_error; }
 

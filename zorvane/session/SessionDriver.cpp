@@ -28,24 +28,11 @@ std::wstring TempListFile()
     return file;
 }
 
-// Reads a whole file; false when it cannot be opened.
-bool ReadBytes(const std::wstring& path, std::string& bytes)
-{
-    CFile file;
-    if (!file.Open(path, CFile::modeRead | CFile::shareDenyNone))
-        return false;
-    bytes.clear();
-    char buffer[64 * 1024];
-    for (unsigned n; (n = file.Read(buffer, sizeof buffer)) > 0;)
-        bytes.append(buffer, n);
-    return true;
-}
-
 // Reads a whole text file in the system's ANSI code page.
 bool ReadAnsiText(const std::wstring& path, std::wstring& text)
 {
     std::string bytes;
-    if (!ReadBytes(path, bytes))
+    if (!CFile::ReadAll(path, bytes))
         return false;
     text.clear();
     if (bytes.empty())
@@ -438,7 +425,7 @@ void CUpdateDlg::HandleUpdateList(CInetFile* task, std::uint32_t code)
     // close button ends the program at once, and the temporary folder must not
     // keep the list then.
     std::string document;
-    const bool read = ReadBytes(task->TargetPath, document);
+    const bool read = CFile::ReadAll(task->TargetPath, document);
     m_listFile.Delete();
 
     // A large client takes seconds to read and check: that runs on a thread of

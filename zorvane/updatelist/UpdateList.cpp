@@ -7,6 +7,7 @@
 #include <new>
 
 #include "ComHolders.h"
+#include "File.h"
 #include "ListRules.h"
 #include "WinApp.h"
 
@@ -75,12 +76,12 @@ const std::wstring& CUpdateList::BaseFolderFor(const std::wstring& installDir) c
 
 bool CUpdateList::Load(const std::wstring& path, const std::atomic<bool>* stop)
 {
-    Clear();
-    CVariant source;
-    if (!source.SetString(path))
-        throw std::bad_alloc();
-    std::lock_guard<CCriticalSection> guard(Mutex());
-    return LoadDocument(source.Get(), stop);
+    std::string document;
+    if (!CFile::ReadAll(path, document)) {
+        Clear();
+        return false;
+    }
+    return LoadBytes(document, stop);
 }
 
 bool CUpdateList::LoadBytes(const std::string& document, const std::atomic<bool>* stop)

@@ -19,8 +19,9 @@ public:
     CUpdateList();
     ~CUpdateList() override { Clear(); }
 
-    // Replaces the contents with the File elements of the XML document at path,
-    // read with the platform's DOM component (COM must be initialised on this
+    // Replaces the contents with the File elements of the XML document at path
+    // (read whole first, as the session reads the list it fetched), parsed with
+    // the platform's DOM component (COM must be initialised on this
     // thread). False, with an empty list, when the document cannot be created,
     // read or parsed; false, keeping what was appended, when stop is set (it is
     // looked at between two elements). Memory that runs out is not a list that
